@@ -1,0 +1,218 @@
+// The Windows API subset that Orvik uses, declared for POSIX systems.
+//
+// Types, constants and signatures follow the Windows SDK so that code above
+// the platform layer compiles unchanged on both platforms. The registry calls
+// are implemented over Orvik's own store (see reg_api.cc); the code page calls
+// treat the ANSI code page as UTF-8 and carry invalid bytes losslessly.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+// ---- Basic types ------------------------------------------------------------
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int32_t BOOL;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
+typedef DWORD REGSAM;
+typedef LONG LSTATUS;
+typedef void* HANDLE;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef BOOL* LPBOOL;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef const CHAR* LPCCH;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const WCHAR* LPCWCH;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// ---- Predefined root keys (sign-extended, as Windows defines them) -----------
+#define ORVIK_PREDEFINED_KEY(v) \
+  (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
+#define HKEY_CLASSES_ROOT ORVIK_PREDEFINED_KEY(0x80000000)
+#define HKEY_CURRENT_USER ORVIK_PREDEFINED_KEY(0x80000001)
+#define HKEY_LOCAL_MACHINE ORVIK_PREDEFINED_KEY(0x80000002)
+#define HKEY_USERS ORVIK_PREDEFINED_KEY(0x80000003)
+#define HKEY_CURRENT_CONFIG ORVIK_PREDEFINED_KEY(0x80000005)
+
+// ---- Error codes -------------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_BUSY 170L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_BADDB 1009L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_REGISTRY_RECOVERED 1014L
+#define ERROR_REGISTRY_CORRUPT 1015L
+#define ERROR_REGISTRY_IO_FAILED 1016L
+#define ERROR_NOT_REGISTRY_FILE 1017L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_KEY_HAS_CHILDREN 1020L
+#define ERROR_NOT_ALL_ASSIGNED 1300L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_FUNCTION_FAILED 1627L
+
+// ---- Registry value types ----------------------------------------------------
+#define REG_NONE 0UL
+#define REG_SZ 1UL
+#define REG_EXPAND_SZ 2UL
+#define REG_BINARY 3UL
+#define REG_DWORD 4UL
+#define REG_DWORD_LITTLE_ENDIAN 4UL
+#define REG_DWORD_BIG_ENDIAN 5UL
+#define REG_LINK 6UL
+#define REG_MULTI_SZ 7UL
+#define REG_RESOURCE_LIST 8UL
+#define REG_FULL_RESOURCE_DESCRIPTOR 9UL
+#define REG_RESOURCE_REQUIREMENTS_LIST 10UL
+#define REG_QWORD 11UL
+#define REG_QWORD_LITTLE_ENDIAN 11UL
+
+// ---- Access rights -----------------------------------------------------------
+#define DELETE 0x00010000UL
+#define READ_CONTROL 0x00020000UL
+#define WRITE_DAC 0x00040000UL
+#define WRITE_OWNER 0x00080000UL
+#define SYNCHRONIZE 0x00100000UL
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000UL
+#define MAXIMUM_ALLOWED 0x02000000UL
+#define GENERIC_ALL 0x10000000UL
+#define GENERIC_EXECUTE 0x20000000UL
+#define GENERIC_WRITE 0x40000000UL
+#define GENERIC_READ 0x80000000UL
+
+#define KEY_QUERY_VALUE 0x0001UL
+#define KEY_SET_VALUE 0x0002UL
+#define KEY_CREATE_SUB_KEY 0x0004UL
+#define KEY_ENUMERATE_SUB_KEYS 0x0008UL
+#define KEY_NOTIFY 0x0010UL
+#define KEY_CREATE_LINK 0x0020UL
+#define KEY_WOW64_64KEY 0x0100UL
+#define KEY_WOW64_32KEY 0x0200UL
+#define KEY_READ 0x00020019UL
+#define KEY_EXECUTE KEY_READ
+#define KEY_WRITE 0x00020006UL
+#define KEY_ALL_ACCESS 0x000F003FUL
+
+#define REG_OPTION_NON_VOLATILE 0x00000000UL
+#define REG_OPTION_VOLATILE 0x00000001UL
+#define REG_OPTION_CREATE_LINK 0x00000002UL
+#define REG_OPTION_BACKUP_RESTORE 0x00000004UL
+#define REG_CREATED_NEW_KEY 0x00000001UL
+#define REG_OPENED_EXISTING_KEY 0x00000002UL
+
+// ---- Code pages and messages -------------------------------------------------
+#define CP_ACP 0U
+#define CP_OEMCP 1U
+#define CP_UTF8 65001U
+#define MB_ERR_INVALID_CHARS 0x00000008UL
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100UL
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200UL
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400UL
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800UL
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000UL
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000UL
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFUL
+
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
+
+// ---- Registry calls ------------------------------------------------------------
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                   PHKEY phkResult);
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                     PHKEY phkResult, LPDWORD lpdwDisposition);
+LONG RegCloseKey(HKEY hKey);
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData);
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData);
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+
+// The wide calls pass string data as stored (UTF-16LE), for callers that must
+// copy values exactly.
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData);
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData);
+
+// ---- Code page -------------------------------------------------------------------
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
+
+// ---- Messages ----------------------------------------------------------------------
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
+DWORD GetLastError();

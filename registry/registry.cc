@@ -1,0 +1,2 @@
+// Placeholder until TRegistry lands.
+#include "registry/registry.h"

@@ -1,0 +1,81 @@
+// TRegistry: the object through which every operation reaches the registry.
+//
+// An object has a selected root key and at most one entered (open) key.
+// Paths starting with one backslash are resolved against the root; any other
+// path is resolved against the entered key, or the root when none is entered.
+// Boolean results never raise; the value reads and writes raise
+// ERegistryException with the messages their callers print.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "registry/exception.h"
+#include "registry/string_list.h"
+
+namespace orvik {
+
+// The coarse kind of data that ReadValueData reports.
+enum DataKind : int {
+  dkUnknown = 0,
+  dkString = 1,
+  dkExpandString = 2,
+  dkInteger = 3,
+  dkBinary = 4,
+};
+
+class TRegistry {
+ public:
+  TRegistry();
+  explicit TRegistry(DWORD access_mask);
+  ~TRegistry();
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+
+  HKEY ActiveHandle() const { return active_handle_; }
+  HKEY RootHandle() const { return root_handle_; }
+  const std::string& ActivePath() const { return active_path_; }
+  DWORD AccessMask() const { return access_mask_; }
+  // The platform's result code of the last registry call the object made, so
+  // that a caller can tell why a Boolean operation failed.
+  LONG LastError() const { return last_error_; }
+
+  void SelectRoot(HKEY root);
+  bool EnterKey(const std::string& path, bool create);
+  bool EnterKeyReadOnly(const std::string& path);
+  void LeaveKey();
+  bool KeyPresent(const std::string& path);
+
+  void ListSubKeys(TStringList& list);
+  void ListValueNames(TStringList& list);
+  bool HasChildKeys();
+
+  bool ValuePresent(const std::string& name);
+  // Bytes of data, 0 for a value without data, -1 when it cannot be queried.
+  int64_t ValueDataSize(const std::string& name);
+  // Reads into buffer; returns the bytes stored and reports the DataKind.
+  // Raises "Failed to get data for '%s'".
+  DWORD ReadValueData(const std::string& name, void* buffer, DWORD buffer_size, DataKind& kind);
+  std::string ReadStringValue(const std::string& name);
+  int32_t ReadIntegerValue(const std::string& name);
+  // Raises "Failed to set data for '%s'".
+  void WriteStringValue(const std::string& name, const std::string& text);
+  bool RemoveValue(const std::string& name);
+  bool RemoveKeyTree(const std::string& path);
+
+ private:
+  // Applies the path rule: strips one leading backslash of an absolute path,
+  // reports whether it was relative and returns the base handle to use.
+  HKEY BaseFor(const std::string& path, std::string& remaining, bool& relative) const;
+  HKEY OpenSubKey(const std::string& path);
+  bool EnterWith(const std::string& path, bool create, DWORD mask);
+
+  HKEY active_handle_ = nullptr;
+  HKEY root_handle_;
+  std::string active_path_;
+  DWORD access_mask_;
+  LONG last_error_ = ERROR_SUCCESS;
+};
+
+}  // namespace orvik

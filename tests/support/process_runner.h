@@ -1,0 +1,55 @@
+// Runs the built executables as a user would, for the end-to-end tests:
+// a fresh registry in a temporary directory, standard output captured as bytes.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvik::test {
+
+struct ProcessResult {
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error, byte for byte
+  int exit_code = -1;
+};
+
+struct RunOptions {
+  std::vector<std::pair<std::string, std::string>> env;  // added or replaced
+  std::string cwd;                                       // empty: inherit
+  bool as_unprivileged_user = false;                     // run as nobody (setpriv)
+  std::string stdin_text;                                // fed to standard input
+};
+
+// Runs `program` with `args` (argv[1..]) and waits for it.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const RunOptions& options = {});
+
+// Paths of the executables of this build.
+std::string OrvikPath();
+std::string RegeditPath();
+std::string BuildDir();
+
+// A temporary directory, removed with everything in it when it goes away.
+// It is world-readable so that tests can also run programs as an unprivileged user.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Joins lines with CR LF after each, the way Orvik ends every output line.
+std::string Lines(const std::vector<std::string>& lines);
+
+// Reads or writes a whole file as bytes.
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace orvik::test
