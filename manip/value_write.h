@@ -1,0 +1,35 @@
+// Value writing: turns the text form of a value back into data and writes it
+// under the entered key. ADD writes command-line data through it; COPY
+// writes the texts that value rendering produced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "registry/exception.h"
+#include "registry/registry.h"
+
+namespace orvik {
+
+// Text that is not a valid integer or hexadecimal text.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Creates or replaces the value. Raises EConvertError for invalid integer or
+// hexadecimal text.
+void WriteValueFromText(TRegistry& registry, const std::string& value_name,
+                        const std::string& text, DWORD type_code, const std::string& separator);
+
+// Raises EConvertError "'%s' is not a valid integer value".
+int32_t TextToInt32(const std::string& text);
+
+// The bytes of REG_BINARY text (two hexadecimal digits per byte).
+std::string HexTextToBytes(const std::string& text);
+
+// The bytes of REG_NONE text.
+std::string WidenText(const std::string& text);
+
+}  // namespace orvik
