@@ -1,0 +1,35 @@
+# Shared by the set-up scripts: installs missing Debian packages (as root),
+# then configures and builds a build directory.
+
+# The packages Orvik needs to build and test on Debian.
+ORVIK_PACKAGES=(build-essential cmake pkg-config libsqlite3-dev libgtest-dev libgmock-dev
+  libhivex-dev libregf-dev util-linux)
+
+# ensure_packages PKG...: installs those that are missing when run as root;
+# otherwise names them and fails.
+ensure_packages() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing Debian packages: ${missing[*]}" >&2
+    echo "Install them (sudo apt-get install ${missing[*]}) or run this script as root." >&2
+    return 1
+  fi
+  echo "Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# build_tree DIR [cmake options...]: configures DIR and builds everything in it.
+build_tree() {
+  local dir=$1
+  shift
+  cmake -S "$ORVIK_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" "$@" &&
+    cmake --build "$dir" -j "$(nproc)"
+}
