@@ -18,15 +18,19 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
-// Creates or replaces the value. Raises EConvertError for invalid integer or
-// hexadecimal text.
-void WriteValueFromText(TRegistry& registry, const std::string& value_name,
-                        const std::string& text, DWORD type_code, const std::string& separator);
+// Creates or replaces the value under the entered key; the value name "@"
+// stands for the unnamed value. Raises EConvertError for invalid integer or
+// hexadecimal text, before anything is written. Returns the platform's status
+// of the write (ERROR_SUCCESS also for a type that has no text form and is
+// left alone), so that the caller can report a refused write.
+LONG WriteValueFromText(TRegistry& registry, const std::string& value_name, const std::string& text,
+                        DWORD type_code, const std::string& separator);
 
 // Raises EConvertError "'%s' is not a valid integer value".
 int32_t TextToInt32(const std::string& text);
 
-// The bytes of REG_BINARY text (two hexadecimal digits per byte).
+// The bytes of REG_BINARY text (two hexadecimal digits per byte). Raises
+// EConvertError for a character that is not a digit and for text of odd length.
 std::string HexTextToBytes(const std::string& text);
 
 // The bytes of REG_NONE text.
