@@ -1,0 +1,13 @@
+// Start-up and dispatch: the operation word chooses a parser, whose result
+// becomes the exit code; every failure that escapes is reported here.
+#pragma once
+
+#include "app/command_line.h"
+#include "manip/console.h"
+
+namespace orvik {
+
+// Runs one command line and returns the process exit code.
+int RunOrvik(const CommandLine& args, Console& out);
+
+}  // namespace orvik
