@@ -26,6 +26,13 @@ class EConvertError : public Exception {
 LONG WriteValueFromText(TRegistry& registry, const std::string& value_name, const std::string& text,
                         DWORD type_code, const std::string& separator);
 
+// The same with the value name taken as it is: only the empty name is the
+// unnamed value, and "@" is a value of that name (for names that come from the
+// registry rather than from the command line).
+LONG WriteValueFromTextLiteralName(TRegistry& registry, const std::string& value_name,
+                                   const std::string& text, DWORD type_code,
+                                   const std::string& separator);
+
 // Raises EConvertError "'%s' is not a valid integer value".
 int32_t TextToInt32(const std::string& text);
 

@@ -6,6 +6,10 @@
 
 #include <string>
 
+#include "manip/value_render.h"
+#include "registry/registry.h"
+#include "registry/test_registry.h"
+
 namespace orvik {
 namespace {
 
@@ -137,6 +141,91 @@ TEST(WidenTextTest, SixteenBitUnitsClosedByAZeroUnit) {
   EXPECT_EQ(WidenText("abc"), std::string("a\0b\0c\0\0\0", 8));
   // A byte above 127 keeps its value in the low byte.
   EXPECT_EQ(WidenText("\xE9"), std::string("\xE9\0\0\0", 4));
+}
+
+// Writing through a registry object entered at the scratch key.
+class WriteValueFromTextTest : public test::ScratchKeyTest {
+ protected:
+  void SetUp() override {
+    ScratchKeyTest::SetUp();
+    registry_.SelectRoot(HKEY_CURRENT_USER);
+    ASSERT_TRUE(registry_.EnterKey(KeyPath(), false));
+  }
+
+  // "TYPE HEX" of a value in its ANSI form; "absent" when there is none.
+  std::string Stored(const std::string& name) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(Key(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+      return "absent";
+    }
+    std::string bytes(size, '\0');
+    RegQueryValueExA(Key(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                     &size);
+    bytes.resize(size);
+    return Described(type, bytes);
+  }
+  static std::string Described(DWORD type, const std::string& bytes) {
+    return std::to_string(type) + " " + BytesToHexText(bytes);
+  }
+
+  TRegistry registry_;
+};
+
+// What value rendering makes of a value, the writer turns back into the same
+// type and bytes; COPY relies on it.
+TEST_F(WriteValueFromTextTest, WritesBackWhatRenderingRead) {
+  const struct {
+    DWORD type;
+    std::string bytes;
+  } cases[] = {
+      {REG_SZ, std::string("Mixed Case %x%\0", 15)},
+      {REG_SZ, std::string("\0", 1)},
+      {REG_SZ, ""},  // no data: rendered as the marker, written with no data
+      {REG_EXPAND_SZ, std::string("%systemroot%\0", 13)},
+      {REG_EXPAND_SZ, ""},
+      {REG_BINARY, std::string("\xFE\x34\x00\xAD", 4)},
+      {REG_BINARY, ""},
+      {REG_DWORD, std::string("\x00\x00\x00\x80", 4)},
+      {REG_DWORD, std::string("\xFF\xFF\xFF\xFF", 4)},
+      {REG_DWORD_BIG_ENDIAN, std::string("\x00\x00\x00\x01", 4)},
+      {REG_NONE, std::string("a\0b\0\0\0", 6)},
+  };
+  for (const auto& c : cases) {
+    SetValue("source", c.type, c.bytes);
+    const std::string text = ReadValueAsText(registry_, "source");
+    EXPECT_EQ(WriteValueFromText(registry_, "copy", text, c.type, "\\0"), ERROR_SUCCESS);
+    EXPECT_EQ(Stored("copy"), Described(c.type, c.bytes))
+        << "type " << c.type << ", text '" << text << "'";
+  }
+}
+
+TEST_F(WriteValueFromTextTest, TypesWithoutATextFormAreLeftAlone) {
+  SetValue("v", REG_SZ, std::string("keep\0", 5));
+  const DWORD no_text_form[] = {REG_LINK, REG_RESOURCE_LIST, REG_QWORD, 0x12345678UL};
+  for (const DWORD type : no_text_form) {
+    EXPECT_EQ(WriteValueFromText(registry_, "v", "1", type, "\\0"), ERROR_SUCCESS) << type;
+    EXPECT_EQ(WriteValueFromText(registry_, "w", "1", type, "\\0"), ERROR_SUCCESS) << type;
+  }
+  EXPECT_EQ(Stored("v"), "1 6B65657000");
+  EXPECT_EQ(Stored("w"), "absent");
+}
+
+TEST_F(WriteValueFromTextTest, AtIsTheUnnamedValueUnlessTheNameIsLiteral) {
+  EXPECT_EQ(WriteValueFromText(registry_, "@", "5", REG_DWORD, "\\0"), ERROR_SUCCESS);
+  EXPECT_EQ(Stored(""), "4 05000000");
+  EXPECT_EQ(Stored("@"), "absent");
+
+  EXPECT_EQ(WriteValueFromTextLiteralName(registry_, "@", "x", REG_SZ, "\\0"), ERROR_SUCCESS);
+  EXPECT_EQ(Stored("@"), "1 7800");
+  EXPECT_EQ(Stored(""), "4 05000000");
+}
+
+TEST(WriteValueFromTextRefusalTest, AWriteWithoutAnEnteredKeyReportsTheStatus) {
+  test::UseTemporaryRegistry();
+  TRegistry registry;
+  EXPECT_NE(WriteValueFromText(registry, "v", "x", REG_SZ, "\\0"), ERROR_SUCCESS);
+  EXPECT_NE(WriteValueFromText(registry, "v", "1", REG_DWORD, "\\0"), ERROR_SUCCESS);
 }
 
 }  // namespace
