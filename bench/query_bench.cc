@@ -1,0 +1,216 @@
+// Benchmark of QUERY /s: builds two trees in a temporary registry through the
+// platform calls, a large one (100 thousand keys, 1 million values) and a
+// reference ten times smaller, then lists each with the built program and
+// reports values listed per second and the peak memory of the run, each as a
+// ratio against the reference measured in the same run. The peak memory of
+// `orvik` with no arguments is reported as a second reference.
+//
+//   query_bench [path/to/orvik]     (default: the orvik beside bench/)
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Tree {
+  const char* label;
+  std::string key;           // under HKEY_LOCAL_MACHINE
+  std::vector<int> fanouts;  // children per level; the last level holds the values
+  int values_per_leaf;
+  long keys = 0;
+  long values = 0;
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void Check(LONG result, const char* what) {
+  if (result != ERROR_SUCCESS) {
+    std::fprintf(stderr, "%s failed with %ld\n", what, static_cast<long>(result));
+    std::exit(1);
+  }
+}
+
+void SetValue(HKEY key, const std::string& name, DWORD type, const std::string& data) {
+  Check(RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size())),
+        "RegSetValueExA");
+}
+
+// Values of the common types, a leaf's worth.
+void FillLeaf(HKEY key, Tree& tree, long serial) {
+  for (int i = 0; i < tree.values_per_leaf; ++i) {
+    const std::string name = "Value" + std::to_string(i);
+    const std::string number = std::to_string(serial * 100 + i);
+    switch (i % 5) {
+      case 0:
+        SetValue(key, name, REG_SZ, "Some setting text " + number + std::string(1, '\0'));
+        break;
+      case 1: {
+        const auto n = static_cast<uint32_t>(serial * 100 + i);
+        SetValue(key, name, REG_DWORD, std::string(reinterpret_cast<const char*>(&n), 4));
+        break;
+      }
+      case 2:
+        SetValue(key, name, REG_BINARY, std::string(16, static_cast<char>(i)) + number);
+        break;
+      case 3:
+        SetValue(key, name, REG_MULTI_SZ,
+                 "first" + std::string(1, '\0') + number + std::string(2, '\0'));
+        break;
+      default:
+        SetValue(key, name, REG_EXPAND_SZ, "%SystemRoot%\\dir" + number + std::string(1, '\0'));
+        break;
+    }
+    ++tree.values;
+  }
+}
+
+void Build(HKEY parent, Tree& tree, size_t level, long& serial) {
+  for (int child = 0; child < tree.fanouts[level]; ++child) {
+    HKEY key = nullptr;
+    const std::string name = "Key" + std::to_string(child);
+    Check(RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                          nullptr, &key, nullptr),
+          "RegCreateKeyExA");
+    ++tree.keys;
+    if (level + 1 == tree.fanouts.size()) {
+      FillLeaf(key, tree, serial++);
+    } else {
+      Build(key, tree, level + 1, serial);
+    }
+    RegCloseKey(key);
+  }
+}
+
+double BuildTree(Tree& tree) {
+  const Clock::time_point start = Clock::now();
+  HKEY top = nullptr;
+  Check(RegCreateKeyExA(HKEY_LOCAL_MACHINE, tree.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &top, nullptr),
+        "RegCreateKeyExA");
+  ++tree.keys;
+  long serial = 0;
+  Build(top, tree, 0, serial);
+  RegCloseKey(top);
+  return Seconds(Clock::now() - start);
+}
+
+struct Run {
+  double seconds = 0;
+  long peak_kib = 0;
+  int exit_code = -1;
+};
+
+// Runs the program with standard output to /dev/null in a process of its
+// own, so that the peak memory its children report is this run's alone.
+Run Measure(const std::string& program, const std::vector<std::string>& args) {
+  int report[2];
+  if (pipe(report) != 0) std::exit(1);
+  const Clock::time_point start = Clock::now();
+  const pid_t runner = fork();
+  if (runner == 0) {
+    close(report[0]);
+    std::vector<std::string> argv_text = {program};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) < 0) {
+      _exit(127);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const long figures[2] = {usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    if (write(report[1], figures, sizeof figures) != static_cast<ssize_t>(sizeof figures)) {
+      _exit(126);
+    }
+    _exit(0);
+  }
+  close(report[1]);
+  long figures[2] = {0, -1};
+  const ssize_t got = read(report[0], figures, sizeof figures);
+  close(report[0]);
+  int status = 0;
+  waitpid(runner, &status, 0);
+  Run run;
+  run.seconds = Seconds(Clock::now() - start);
+  if (got == static_cast<ssize_t>(sizeof figures)) {
+    run.peak_kib = figures[0];
+    run.exit_code = static_cast<int>(figures[1]);
+  }
+  return run;
+}
+
+std::string DefaultOrvik() {
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  return (self.parent_path().parent_path() / "orvik").string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string orvik = argc > 1 ? argv[1] : DefaultOrvik();
+  char dir_template[] = "/tmp/orvik-query-bench-XXXXXX";
+  if (mkdtemp(dir_template) == nullptr) return 1;
+  const std::string dir = dir_template;
+  setenv("ORVIK_REGISTRY", dir.c_str(), 1);
+
+  Tree small{"reference", "SOFTWARE\\BenchSmall", {10, 10, 10, 10}, 10};
+  Tree large{"large", "SOFTWARE\\BenchLarge", {10, 10, 10, 100}, 10};
+  for (Tree* tree : {&small, &large}) {
+    const double seconds = BuildTree(*tree);
+    std::printf("built %-9s %7ld keys %8ld values in %7.1f s (%.0f keys and values/s)\n",
+                tree->label, tree->keys, tree->values, seconds,
+                static_cast<double>(tree->keys + tree->values) / seconds);
+    std::fflush(stdout);
+  }
+
+  const Run bare = Measure(orvik, {});
+  std::printf("\norvik without arguments: %.3f s, peak %ld KiB\n\n", bare.seconds, bare.peak_kib);
+  std::printf("%-9s %8s %9s %12s %7s %10s %9s %9s\n", "QUERY /s", "values", "seconds", "values/s",
+              "ratio", "peak KiB", "ratio", "vs bare");
+  double reference_rate = 0;
+  long reference_peak = 0;
+  for (const Tree* tree : {&small, &large}) {
+    const Run run = Measure(orvik, {"QUERY", "HKLM\\" + tree->key, "/s"});
+    if (run.exit_code != 0) {
+      std::printf("%s: QUERY exited with %d\n", tree->label, run.exit_code);
+      continue;
+    }
+    const double rate = static_cast<double>(tree->values) / run.seconds;
+    if (tree == &small) {
+      reference_rate = rate;
+      reference_peak = run.peak_kib;
+    }
+    std::printf("%-9s %8ld %9.2f %12.0f %7.2f %10ld %9.2f %9.2f\n", tree->label, tree->values,
+                run.seconds, rate, rate / reference_rate, run.peak_kib,
+                static_cast<double>(run.peak_kib) / static_cast<double>(reference_peak),
+                static_cast<double>(run.peak_kib) / static_cast<double>(bare.peak_kib));
+  }
+
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return 0;
+}
