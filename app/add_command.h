@@ -17,6 +17,8 @@ struct AddParameters {
   std::string separator = "\\0";     // as typed
   std::string data;                  // as typed
   std::string force_flag;            // "/f" or empty; has no effect
+
+  bool operator==(const AddParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

@@ -16,6 +16,8 @@ struct CompareParameters {
   std::string value_name;       // lower-cased; "@" for /ve; empty: whole keys
   std::string output_mode;      // "/oa", "/od", "/os", "/on" or empty
   std::string recursion_flag;   // "/s" or empty
+
+  bool operator==(const CompareParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

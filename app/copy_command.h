@@ -14,6 +14,8 @@ struct CopyParameters {
   std::string destination_key_name;  // lower-cased
   std::string recursion_flag;        // "/s" or empty
   std::string force_flag;            // "/f" or empty; has no effect
+
+  bool operator==(const CopyParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

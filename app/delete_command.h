@@ -13,6 +13,8 @@ struct DeleteParameters {
   std::string key_name;    // lower-cased
   std::string selector;    // empty (the key), "@", kDeleteAllMarker or a value name
   std::string force_flag;  // "/f" or empty; has no effect
+
+  bool operator==(const DeleteParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due. Raises

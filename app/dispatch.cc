@@ -36,23 +36,10 @@ constexpr Operation kOperations[] = {
 
 }  // namespace
 
-int RunOrvik(const CommandLine& args, Console& out) {
+int RunGuarded(Console& out, const std::function<int()>& body) {
   int exit_code = 0;
   try {
-    const std::string word = args.LowerArg(1);
-    const Operation* chosen = nullptr;
-    for (const Operation& operation : kOperations) {
-      if (word == operation.word) {
-        chosen = &operation;
-        break;
-      }
-    }
-    if (chosen != nullptr) {
-      exit_code = chosen->parser(args, out);
-    } else {
-      exit_code = 1;
-      ShowUsage(out);
-    }
+    exit_code = body();
   } catch (const std::exception& e) {
     ReportError(out, e.what(), exit_code);
   } catch (...) {
@@ -60,6 +47,17 @@ int RunOrvik(const CommandLine& args, Console& out) {
     ReportError(out, "", exit_code);
   }
   return exit_code;
+}
+
+int RunOrvik(const CommandLine& args, Console& out) {
+  return RunGuarded(out, [&args, &out] {
+    const std::string word = args.LowerArg(1);
+    for (const Operation& operation : kOperations) {
+      if (word == operation.word) return operation.parser(args, out);
+    }
+    ShowUsage(out);
+    return 1;
+  });
 }
 
 }  // namespace orvik

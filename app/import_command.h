@@ -11,6 +11,8 @@ namespace orvik {
 
 struct ImportParameters {
   std::string file_name;  // as typed
+
+  bool operator==(const ImportParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

@@ -13,6 +13,8 @@ struct QueryParameters {
   std::string key_name;        // lower-cased
   std::string value_name;      // lower-cased; "@" for /ve; empty: the whole key
   std::string recursion_flag;  // "/s" or empty
+
+  bool operator==(const QueryParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

@@ -12,6 +12,8 @@ namespace orvik {
 struct RestoreParameters {
   std::string key_name;   // as typed
   std::string file_name;  // as typed; may be empty
+
+  bool operator==(const RestoreParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

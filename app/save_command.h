@@ -12,6 +12,8 @@ namespace orvik {
 struct SaveParameters {
   std::string key_name;   // lower-cased
   std::string file_name;  // as typed
+
+  bool operator==(const SaveParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

@@ -11,6 +11,8 @@ namespace orvik {
 
 struct UnloadParameters {
   std::string key_name;  // lower-cased
+
+  bool operator==(const UnloadParameters&) const = default;
 };
 
 // The parameters, or nothing when the help screen is due.

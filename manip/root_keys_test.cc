@@ -67,5 +67,21 @@ TEST(RootKeys, MapEveryRootTextToItsKeyAndFullName) {
   }
 }
 
+TEST(ResolveKeyName, SplitsAndSelectsTheRoot) {
+  TRegistry registry;
+  std::string root_text;
+  std::string key_name = "hku\\.Default\\X";
+  ResolveKeyName(registry, root_text, key_name);
+  EXPECT_EQ(root_text, "hku");
+  EXPECT_EQ(key_name, ".Default\\X");
+  EXPECT_EQ(registry.RootHandle(), HKEY_USERS);
+
+  key_name = "Software\\Test";  // an unrecognised root: HKEY_LOCAL_MACHINE
+  ResolveKeyName(registry, root_text, key_name);
+  EXPECT_EQ(root_text, "Software");
+  EXPECT_EQ(key_name, "Test");
+  EXPECT_EQ(registry.RootHandle(), HKEY_LOCAL_MACHINE);
+}
+
 }  // namespace
 }  // namespace orvik
