@@ -24,12 +24,8 @@ int HexDigitValue(char c) {
 
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
-// The name handed to the platform: "@" stands for the unnamed value, and the
-// unnamed value is addressed with a null name.
-LPCSTR PlatformValueName(const std::string& name) {
-  if (name.empty() || name == "@") return nullptr;
-  return name.c_str();
-}
+// The unnamed value is addressed with a null name.
+LPCSTR PlatformValueName(const std::string& name) { return name.empty() ? nullptr : name.c_str(); }
 
 LONG WriteBytes(TRegistry& registry, const std::string& value_name, DWORD type_code,
                 std::string_view bytes) {
@@ -144,6 +140,15 @@ std::string WidenText(const std::string& text) {
 
 LONG WriteValueFromText(TRegistry& registry, const std::string& value_name, const std::string& text,
                         DWORD type_code, const std::string& separator) {
+  // "@" is how the command line names the unnamed value.
+  static const std::string kUnnamed;
+  return WriteValueFromTextLiteralName(registry, value_name == "@" ? kUnnamed : value_name, text,
+                                       type_code, separator);
+}
+
+LONG WriteValueFromTextLiteralName(TRegistry& registry, const std::string& value_name,
+                                   const std::string& text, DWORD type_code,
+                                   const std::string& separator) {
   switch (type_code) {
     case REG_SZ:
     case REG_EXPAND_SZ:
