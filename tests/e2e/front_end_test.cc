@@ -3,6 +3,7 @@
 // operation, exit codes, the error report, and how POSIX arguments arrive.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -308,6 +309,8 @@ TEST_F(FrontEndTest, EveryOperationShowsItsHelpScreen) {
       Expect({word}, kBanner + c.screen, 1);
     }
   }
+  // A help screen touches neither the registry nor the current directory.
+  EXPECT_TRUE(std::filesystem::is_empty(registry_.path()));
 }
 
 TEST_F(FrontEndTest, AMissingRequiredParameterShowsTheHelpScreen) {
