@@ -1,0 +1,175 @@
+// The registry calls that describe a key and enumerate its subkeys and values.
+#include <cstring>
+#include <string>
+
+#include "platform/posix/codepage.h"
+#include "platform/posix/key_step.h"
+#include "platform/posix/value_forms.h"
+#include "platform/posix/windows_api.h"
+
+namespace {
+
+using orvik::posix::AnsiFromStored;
+using orvik::posix::KeyHandle;
+using orvik::posix::KeyStep;
+using orvik::posix::WideToAnsi;
+
+void SetFileTime(PFILETIME target, int64_t time) {
+  if (target == nullptr) return;
+  const auto value = static_cast<uint64_t>(time);
+  target->dwLowDateTime = static_cast<DWORD>(value & 0xFFFFFFFF);
+  target->dwHighDateTime = static_cast<DWORD>(value >> 32);
+}
+
+// Copies `text` and a terminating zero into a buffer of *capacity characters;
+// on success *capacity becomes the length without the zero.
+LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
+  if (text.size() + 1 > *capacity) return ERROR_MORE_DATA;
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  *capacity = static_cast<DWORD>(text.size());
+  return ERROR_SUCCESS;
+}
+
+LONG LoadChildren(KeyStep& step) {
+  KeyHandle& handle = step.handle();
+  if (handle.children_cached && handle.children_stamp == step.stamp()) return ERROR_SUCCESS;
+  handle.children_cached = false;
+  if (LONG rc = step.tree().ListChildren(handle.key, &handle.children); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  handle.child_names.clear();
+  handle.child_names.reserve(handle.children.size());
+  for (const auto& child : handle.children) handle.child_names.push_back(WideToAnsi(child.name));
+  handle.children_cached = true;
+  handle.children_stamp = step.stamp();
+  return ERROR_SUCCESS;
+}
+
+LONG LoadValues(KeyStep& step) {
+  KeyHandle& handle = step.handle();
+  if (handle.values_cached && handle.values_stamp == step.stamp()) return ERROR_SUCCESS;
+  handle.values_cached = false;
+  if (LONG rc = step.tree().ListValues(handle.key, &handle.values); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  handle.value_names.clear();
+  handle.value_names.reserve(handle.values.size());
+  for (const auto& value : handle.values) handle.value_names.push_back(WideToAnsi(value.name));
+  handle.values_cached = true;
+  handle.values_stamp = step.stamp();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                      LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                      LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  orvik::posix::KeyInfo info;
+  if (LONG rc = step.tree().GetKeyInfo(step.handle().key, &info); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  step.Finish(ERROR_SUCCESS);
+  if (lpcSubKeys != nullptr) *lpcSubKeys = info.subkeys;
+  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = info.max_subkey_name;
+  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = info.max_subkey_class;
+  if (lpcValues != nullptr) *lpcValues = info.values;
+  if (lpcbMaxValueNameLen != nullptr) *lpcbMaxValueNameLen = info.max_value_name;
+  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = info.max_value_data;
+  if (lpcbSecurityDescriptor != nullptr) {
+    *lpcbSecurityDescriptor = static_cast<DWORD>(info.security.size());
+  }
+  SetFileTime(lpftLastWriteTime, info.last_write);
+  if (lpcchClass != nullptr) {
+    const std::string class_name = info.class_name ? WideToAnsi(*info.class_name) : "";
+    if (lpClass == nullptr) {
+      *lpcchClass = static_cast<DWORD>(class_name.size());
+    } else if (CopyName(class_name, lpClass, lpcchClass) != ERROR_SUCCESS) {
+      *lpcchClass = static_cast<DWORD>(class_name.size());
+      return ERROR_MORE_DATA;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
+  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
+      (lpClass != nullptr && lpcchClass == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, KEY_ENUMERATE_SUB_KEYS, KeyStep::kRead); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  step.Finish(ERROR_SUCCESS);
+  const KeyHandle& handle = step.handle();
+  if (dwIndex >= handle.children.size()) return ERROR_NO_MORE_ITEMS;
+  const auto& child = handle.children[dwIndex];
+  if (LONG rc = CopyName(handle.child_names[dwIndex], lpName, lpcchName); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (lpClass != nullptr) {
+    const std::string class_name = child.class_name ? WideToAnsi(*child.class_name) : "";
+    if (CopyName(class_name, lpClass, lpcchClass) != ERROR_SUCCESS) {
+      *lpcchClass = static_cast<DWORD>(class_name.size());
+      return ERROR_MORE_DATA;
+    }
+  } else if (lpcchClass != nullptr) {
+    *lpcchClass = 0;
+  }
+  SetFileTime(lpftLastWriteTime, child.last_write);
+  return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr ||
+      (lpData != nullptr && lpcbData == nullptr)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  const KeyHandle& handle = step.handle();
+  if (dwIndex >= handle.values.size()) return step.Finish(ERROR_NO_MORE_ITEMS);
+  const auto& value = handle.values[dwIndex];
+  std::string data;
+  if (lpcbData != nullptr) {
+    if (value.data) {
+      data = AnsiFromStored(value.type, *value.data);
+    } else {
+      if (LONG rc = step.tree().ReadValueData(value.ref, &data); rc != ERROR_SUCCESS) {
+        return step.Finish(rc);
+      }
+      data = AnsiFromStored(value.type, data);
+    }
+  }
+  step.Finish(ERROR_SUCCESS);
+  if (LONG rc = CopyName(handle.value_names[dwIndex], lpValueName, lpcchValueName);
+      rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (lpType != nullptr) *lpType = value.type;
+  if (lpcbData != nullptr) {
+    const DWORD capacity = *lpcbData;
+    *lpcbData = static_cast<DWORD>(data.size());
+    if (lpData != nullptr) {
+      if (data.size() > capacity) return ERROR_MORE_DATA;
+      if (!data.empty()) std::memcpy(lpData, data.data(), data.size());
+    }
+  }
+  return ERROR_SUCCESS;
+}

@@ -1,0 +1,91 @@
+// The registry calls that read, write and remove values. The ANSI calls
+// convert string data between the ANSI code page and its stored UTF-16LE
+// form; the wide calls pass the stored bytes as they are.
+#include <cstring>
+#include <string>
+
+#include "platform/posix/codepage.h"
+#include "platform/posix/key_path.h"
+#include "platform/posix/key_step.h"
+#include "platform/posix/value_forms.h"
+#include "platform/posix/windows_api.h"
+
+namespace {
+
+using orvik::posix::KeyStep;
+
+std::u16string WideName(LPCWSTR name) {
+  return name != nullptr ? std::u16string(name) : std::u16string();
+}
+
+std::u16string AnsiName(LPCSTR name) {
+  return orvik::posix::AnsiToWide(name != nullptr ? name : "");
+}
+
+LONG QueryValue(HKEY key, const std::u16string& name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                LPDWORD size, bool ansi) {
+  if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
+  KeyStep step;
+  if (LONG rc = step.Start(key, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
+  orvik::posix::StoredValue value;
+  if (LONG rc = step.tree().ReadValue(step.handle().key, name, &value); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  step.Finish(ERROR_SUCCESS);
+  const std::string bytes =
+      ansi ? orvik::posix::AnsiFromStored(value.type, value.data) : std::move(value.data);
+  if (type != nullptr) *type = value.type;
+  if (size != nullptr) {
+    const DWORD capacity = *size;
+    *size = static_cast<DWORD>(bytes.size());
+    if (data != nullptr) {
+      if (bytes.size() > capacity) return ERROR_MORE_DATA;
+      if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG SetValue(HKEY key, const std::u16string& name, DWORD type, const BYTE* data, DWORD size,
+              bool ansi) {
+  if (data == nullptr && size != 0) return ERROR_NOACCESS;
+  KeyStep step;
+  if (LONG rc = step.Start(key, KEY_SET_VALUE, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
+  const std::string_view given(reinterpret_cast<const char*>(data), data != nullptr ? size : 0);
+  const std::string stored = ansi ? orvik::posix::StoredFromAnsi(type, given) : std::string(given);
+  return step.Finish(step.tree().WriteValue(step.handle().key, name, type, stored));
+}
+
+}  // namespace
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  return QueryValue(hKey, AnsiName(lpValueName), lpReserved, lpType, lpData, lpcbData, true);
+}
+
+LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  return QueryValue(hKey, WideName(lpValueName), lpReserved, lpType, lpData, lpcbData, false);
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+  (void)Reserved;
+  return SetValue(hKey, AnsiName(lpValueName), dwType, lpData, cbData, true);
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE* lpData, DWORD cbData) {
+  (void)Reserved;
+  return SetValue(hKey, WideName(lpValueName), dwType, lpData, cbData, false);
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, KEY_SET_VALUE, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
+  const std::u16string name = AnsiName(lpValueName);
+  if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
+  return step.Finish(step.tree().DeleteValue(step.handle().key, name));
+}

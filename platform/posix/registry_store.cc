@@ -1,0 +1,86 @@
+// Opening and closing the process's registry store.
+#include "platform/posix/registry_store.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/posix/store_location.h"
+
+namespace orvik::posix {
+
+namespace {
+
+constexpr int kDefaultBusyTimeoutMs = 10000;
+
+struct StoreState {
+  std::unique_ptr<SqliteTree> tree;
+  HandleTable handles;
+  CommitPolicy policy = CommitPolicy::kPerCall;
+  int busy_timeout_ms = kDefaultBusyTimeoutMs;
+  bool exit_hook = false;
+};
+
+// Never destroyed, so the exit hook can run after static destructors began.
+StoreState& State() {
+  static StoreState* state = new StoreState;
+  return *state;
+}
+
+void SetRoots(StoreState& state) {
+  const bool writable = state.tree->Writable();
+  const struct {
+    HKEY handle;
+    KeyId key;
+  } roots[] = {
+      {HKEY_CLASSES_ROOT, SqliteTree::kClassesRoot},
+      {HKEY_CURRENT_USER, SqliteTree::kCurrentUser},
+      {HKEY_LOCAL_MACHINE, SqliteTree::kLocalMachine},
+      {HKEY_USERS, SqliteTree::kUsers},
+      {HKEY_CURRENT_CONFIG, SqliteTree::kCurrentConfig},
+  };
+  for (const auto& root : roots) {
+    KeyHandle entry;
+    entry.tree = state.tree.get();
+    entry.key = root.key;
+    entry.access = writable ? KEY_ALL_ACCESS : KEY_READ;
+    entry.predefined = true;
+    state.handles.SetRoot(root.handle, entry);
+  }
+}
+
+}  // namespace
+
+LONG OpenStore(HandleTable** handles) {
+  StoreState& state = State();
+  if (!state.tree) {
+    std::unique_ptr<SqliteTree> tree;
+    const LONG rc =
+        SqliteTree::Open(RegistryDirectory(), state.policy, state.busy_timeout_ms, &tree);
+    if (rc != ERROR_SUCCESS) return rc;
+    state.tree = std::move(tree);
+    SetRoots(state);
+    if (!state.exit_hook) {
+      state.exit_hook = true;
+      std::atexit(CloseRegistryStore);
+    }
+  }
+  *handles = &state.handles;
+  return ERROR_SUCCESS;
+}
+
+HandleTable* OpenedHandles() {
+  StoreState& state = State();
+  return state.tree ? &state.handles : nullptr;
+}
+
+void CloseRegistryStore() {
+  StoreState& state = State();
+  state.handles.Clear();
+  state.tree.reset();  // commits, syncs and closes
+}
+
+void SetCommitPolicy(CommitPolicy policy) { State().policy = policy; }
+
+void SetBusyTimeout(int milliseconds) { State().busy_timeout_ms = milliseconds; }
+
+}  // namespace orvik::posix

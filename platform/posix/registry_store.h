@@ -1,0 +1,24 @@
+// The process's one registry store, opened on first use from the registry
+// directory and closed (its changes made durable) when the process ends.
+#pragma once
+
+#include "platform/posix/handle_table.h"
+#include "platform/posix/sqlite_tree.h"
+
+namespace orvik::posix {
+
+// The handle table with the store open, or the error that kept it closed.
+LONG OpenStore(HandleTable** handles);
+// The handle table when the store is open, else nullptr.
+HandleTable* OpenedHandles();
+
+// Closes the store: commits and syncs this process's changes and forgets
+// every open handle. The next registry call opens the store again, from the
+// directory the environment names then. Runs when the process exits.
+void CloseRegistryStore();
+
+// Settings that take effect when the store next opens.
+void SetCommitPolicy(CommitPolicy policy);
+void SetBusyTimeout(int milliseconds);
+
+}  // namespace orvik::posix

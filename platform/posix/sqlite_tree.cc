@@ -1,0 +1,570 @@
+// The SQLite store: schema, first-use set-up, transactions and the tree calls.
+#include "platform/posix/sqlite_tree.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <utility>
+
+#include "platform/posix/codepage.h"
+#include "platform/posix/store_location.h"
+#include "platform/posix/value_forms.h"
+
+namespace orvik::posix {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// Values up to this size travel with an enumeration's list.
+constexpr int kCarriedDataSize = 1024;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused
+  parent INTEGER NOT NULL,               -- 0 for the roots
+  folded BLOB NOT NULL,                  -- upper-cased name, UTF-16BE: sorts by code unit
+  name BLOB NOT NULL,                    -- name as given, UTF-16LE
+  name_ansi INTEGER NOT NULL,            -- length of the name's ANSI form
+  class BLOB,                            -- class name, UTF-16LE; NULL for none
+  class_ansi INTEGER NOT NULL,
+  security BLOB,                         -- security descriptor
+  last_write INTEGER NOT NULL);          -- FILETIME, 100 ns since 1601
+CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);
+CREATE TABLE IF NOT EXISTS vals(
+  id INTEGER PRIMARY KEY,                -- creation order within a key
+  key INTEGER NOT NULL,
+  folded BLOB NOT NULL,
+  name BLOB NOT NULL,
+  name_ansi INTEGER NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  fit_size INTEGER NOT NULL);            -- larger of stored and ANSI size
+CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, folded);
+CREATE INDEX IF NOT EXISTS vals_by_key ON vals(key);
+)sql";
+
+struct InitialKey {
+  KeyId parent;
+  const char* name;
+};
+
+constexpr InitialKey kRoots[] = {
+    {0, "HKEY_CLASSES_ROOT"}, {0, "HKEY_CURRENT_USER"},   {0, "HKEY_LOCAL_MACHINE"},
+    {0, "HKEY_USERS"},        {0, "HKEY_CURRENT_CONFIG"},
+};
+constexpr InitialKey kInitialKeys[] = {
+    {SqliteTree::kLocalMachine, "SOFTWARE"},
+    {SqliteTree::kLocalMachine, "SYSTEM"},
+    {SqliteTree::kCurrentUser, "Software"},
+    {SqliteTree::kUsers, ".DEFAULT"},
+};
+
+int64_t NowAsFileTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+std::string FoldedBytes(std::u16string_view name) {
+  const std::u16string folded = FoldName(name);
+  std::string out(folded.size() * 2, '\0');
+  for (size_t i = 0; i < folded.size(); ++i) {
+    out[2 * i] = static_cast<char>(folded[i] >> 8);
+    out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
+  }
+  return out;
+}
+
+std::optional<std::u16string> OptionalWide(const Query& q, int column) {
+  if (q.IsNull(column)) return std::nullopt;
+  return BytesToWide(q.Blob(column));
+}
+
+DWORD ToDword(int64_t value) { return static_cast<DWORD>(value); }
+
+void SyncFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+                      std::unique_ptr<SqliteTree>* tree) {
+  if (const LONG rc = EnsureDirectory(directory); rc != ERROR_SUCCESS) return rc;
+  const std::string path = DatabasePath(directory);
+  const bool existed = access(path.c_str(), F_OK) == 0;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+      nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(db);
+    return access(directory.c_str(), W_OK) != 0 || (existed && access(path.c_str(), R_OK) != 0)
+               ? ERROR_ACCESS_DENIED
+               : ERROR_REGISTRY_IO_FAILED;
+  }
+  sqlite3_busy_timeout(db, busy_timeout_ms);
+  std::unique_ptr<SqliteTree> opened(new SqliteTree(db, path, policy));
+  if (const LONG init = opened->Initialize(); init != ERROR_SUCCESS) return init;
+  if (!existed) SyncFile(directory);
+  *tree = std::move(opened);
+  return ERROR_SUCCESS;
+}
+
+SqliteTree::SqliteTree(sqlite3* db, std::string path, CommitPolicy policy)
+    : db_(db), path_(std::move(path)), policy_(policy) {}
+
+SqliteTree::~SqliteTree() {
+  Flush();
+  for (Statement* s :
+       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,   &savepoint_,
+        &release_,      &rollback_to_,  &data_version_,  &key_exists_, &find_child_,
+        &create_child_, &has_children_, &delete_values_, &delete_key_, &key_row_,
+        &child_stats_,  &value_stats_,  &set_security_,  &touch_,      &list_children_,
+        &list_values_,  &value_data_,   &read_value_,    &find_value_, &update_value_,
+        &insert_value_, &delete_value_}) {
+    s->Finalize();
+  }
+  sqlite3_close(db_);
+}
+
+LONG SqliteTree::Fail(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_BUSY;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_NOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_TOOBIG:
+      return ERROR_INVALID_PARAMETER;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_SCHEMA:
+      return ERROR_REGISTRY_CORRUPT;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+LONG SqliteTree::Exec(const char* sql) {
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::Initialize() {
+  writable_ = sqlite3_db_readonly(db_, "main") == 0;
+  int version = 0;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW) return Fail(rc);
+  }
+  if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  // Keep the WAL and its index after the last connection closes, so that a
+  // user who may only read the registry can still open it.
+  int persist = 1;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  if (LONG rc = Exec("PRAGMA journal_mode=WAL"); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Exec("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=4194304");
+      rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (version == kSchemaVersion) return ERROR_SUCCESS;
+  if (version > kSchemaVersion) return ERROR_REGISTRY_CORRUPT;
+  return CreateSchema();
+}
+
+LONG SqliteTree::CreateSchema() {
+  if (LONG rc = Exec("BEGIN IMMEDIATE"); rc != ERROR_SUCCESS) return rc;
+  auto abort = [this](LONG rc) {
+    Exec("ROLLBACK");
+    return rc;
+  };
+  int version = 0;
+  {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
+    if (sqlite3_step(stmt) == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  if (version == kSchemaVersion) return Exec("COMMIT");  // another process set it up
+  if (LONG rc = Exec(kSchema); rc != ERROR_SUCCESS) return abort(rc);
+  const int64_t now = NowAsFileTime();
+  Statement insert;
+  if (int rc = insert.Prepare(db_,
+                              "INSERT INTO keys(id, parent, folded, name, name_ansi, class, "
+                              "class_ansi, security, last_write) VALUES(?,?,?,?,?,NULL,0,NULL,?)");
+      rc != SQLITE_OK) {
+    return abort(Fail(rc));
+  }
+  KeyId id = 0;
+  auto add = [&](const InitialKey& key) {
+    const std::u16string name = AnsiToWide(key.name);
+    Query q(insert);
+    q.Bind(++id).Bind(key.parent).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
+    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(now);
+    return q.Step();
+  };
+  for (const auto& key : kRoots) {
+    if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
+  }
+  for (const auto& key : kInitialKeys) {
+    if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
+  }
+  insert.Finalize();
+  if (LONG rc = Exec("PRAGMA user_version=1"); rc != ERROR_SUCCESS) return abort(rc);
+  return Exec("COMMIT");
+}
+
+int SqliteTree::Run(Statement& statement, const char* sql) {
+  if (int rc = statement.Prepare(db_, sql); rc != SQLITE_OK) return rc;
+  Query q(statement);
+  const int rc = q.Step();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
+LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
+  if (write && !writable_) return ERROR_ACCESS_DENIED;
+  int rc = SQLITE_OK;
+  step_is_txn_ = false;
+  step_is_savepoint_ = false;
+  if (write) {
+    if (policy_ == CommitPolicy::kPerCall) {
+      rc = Run(begin_write_, "BEGIN IMMEDIATE");
+      step_is_txn_ = rc == SQLITE_OK;
+    } else {
+      if (!run_txn_open_) {
+        rc = Run(begin_write_, "BEGIN IMMEDIATE");
+        run_txn_open_ = rc == SQLITE_OK;
+      }
+      if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
+      step_is_savepoint_ = rc == SQLITE_OK;
+    }
+    ++local_changes_;
+    wrote_ = true;
+  } else if (!run_txn_open_) {
+    rc = Run(begin_read_, "BEGIN");
+    step_is_txn_ = rc == SQLITE_OK;
+  }
+  if (rc != SQLITE_OK) return Fail(rc);
+  in_step_ = true;
+  in_write_step_ = write;
+  int64_t version = 0;
+  if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+    Query q(data_version_);
+    rc = q.Step();
+    if (rc == SQLITE_ROW) version = q.Int(0);
+  }
+  if (rc != SQLITE_ROW) {
+    End(false);
+    return Fail(rc);
+  }
+  *stamp = (static_cast<uint64_t>(version) << 32) ^ local_changes_;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::End(bool commit) {
+  if (!in_step_) return ERROR_SUCCESS;
+  in_step_ = false;
+  // A write step changes the stamp also for the steps that follow it.
+  if (in_write_step_) ++local_changes_;
+  int rc = SQLITE_OK;
+  if (step_is_txn_) {
+    rc = commit ? Run(commit_, "COMMIT") : Run(rollback_, "ROLLBACK");
+    if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
+  } else if (step_is_savepoint_) {
+    if (!commit) Run(rollback_to_, "ROLLBACK TO step");
+    rc = Run(release_, "RELEASE step");
+  }
+  step_is_txn_ = false;
+  step_is_savepoint_ = false;
+  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::Flush() {
+  LONG result = ERROR_SUCCESS;
+  if (run_txn_open_) {
+    run_txn_open_ = false;
+    if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
+      Run(rollback_, "ROLLBACK");
+      result = Fail(rc);
+    }
+  }
+  if (wrote_) {
+    // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
+    SyncFile(path_ + "-wal");
+    SyncFile(path_);
+    wrote_ = false;
+  }
+  return result;
+}
+
+LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
+  if (int rc = key_exists_.Prepare(db_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(key_exists_);
+  const int rc = q.Bind(key).Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+  *exists = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
+  if (int rc = find_child_.Prepare(db_, "SELECT id FROM keys WHERE parent=? AND folded=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(find_child_);
+  const int rc = q.Bind(parent).BindBlob(FoldedBytes(name)).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return Fail(rc);
+  *child = q.Int(0);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::Touch(KeyId key) {
+  if (int rc = touch_.Prepare(db_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(touch_);
+  const int rc = q.Bind(NowAsFileTime()).Bind(key).Step();
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
+                             const std::optional<std::u16string>& class_name, KeyId* child) {
+  if (int rc = create_child_.Prepare(
+          db_,
+          "INSERT INTO keys(parent, folded, name, name_ansi, class, class_ansi, security, "
+          "last_write) VALUES(?,?,?,?,?,?,NULL,?)");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(create_child_);
+    q.Bind(parent).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
+    q.Bind(static_cast<int64_t>(AnsiLength(name)));
+    if (class_name) {
+      q.BindBlob(WideToBytes(*class_name)).Bind(static_cast<int64_t>(AnsiLength(*class_name)));
+    } else {
+      q.BindNull().Bind(0);
+    }
+    q.Bind(NowAsFileTime());
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  *child = sqlite3_last_insert_rowid(db_);
+  return Touch(parent);
+}
+
+LONG SqliteTree::DeleteKey(KeyId key) {
+  if (int rc = has_children_.Prepare(db_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(has_children_);
+    const int rc = q.Bind(key).Step();
+    if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+    if (rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (int rc = delete_values_.Prepare(db_, "DELETE FROM vals WHERE key=?"); rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(delete_values_);
+    if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (int rc = delete_key_.Prepare(db_, "DELETE FROM keys WHERE id=? RETURNING parent");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  KeyId parent = 0;
+  {
+    Query q(delete_key_);
+    const int rc = q.Bind(key).Step();
+    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+    if (rc != SQLITE_ROW) return Fail(rc);
+    parent = q.Int(0);
+    if (int done = q.Step(); done != SQLITE_DONE) return Fail(done);
+  }
+  return Touch(parent);
+}
+
+LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+  *info = KeyInfo{};
+  if (int rc = key_row_.Prepare(db_, "SELECT class, security, last_write FROM keys WHERE id=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(key_row_);
+    const int rc = q.Bind(key).Step();
+    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+    if (rc != SQLITE_ROW) return Fail(rc);
+    info->class_name = OptionalWide(q, 0);
+    info->security = std::string(q.Blob(1));
+    info->last_write = q.Int(2);
+  }
+  if (int rc = child_stats_.Prepare(
+          db_, "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(child_stats_);
+    if (int rc = q.Bind(key).Step(); rc != SQLITE_ROW) return Fail(rc);
+    info->subkeys = ToDword(q.Int(0));
+    info->max_subkey_name = ToDword(q.Int(1));
+    info->max_subkey_class = ToDword(q.Int(2));
+  }
+  if (int rc = value_stats_.Prepare(
+          db_, "SELECT count(*), max(name_ansi), max(fit_size) FROM vals WHERE key=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(value_stats_);
+  if (int rc = q.Bind(key).Step(); rc != SQLITE_ROW) return Fail(rc);
+  info->values = ToDword(q.Int(0));
+  info->max_value_name = ToDword(q.Int(1));
+  info->max_value_data = ToDword(q.Int(2));
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
+  if (int rc = set_security_.Prepare(db_, "UPDATE keys SET security=? WHERE id=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(set_security_);
+  if (int rc = q.BindBlob(security).Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
+  return sqlite3_changes(db_) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
+  children->clear();
+  if (int rc = list_children_.Prepare(
+          db_, "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(list_children_);
+  q.Bind(key);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    children->push_back(ChildEntry{q.Int(0), BytesToWide(q.Blob(1)), OptionalWide(q, 2), q.Int(3)});
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
+  values->clear();
+  if (int rc = list_values_.Prepare(
+          db_,
+          "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
+          "FROM vals WHERE key=? ORDER BY id");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  static_assert(kCarriedDataSize == 1024);
+  Query q(list_values_);
+  q.Bind(key);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    ValueEntry entry;
+    entry.ref = q.Int(0);
+    entry.name = BytesToWide(q.Blob(1));
+    entry.type = ToDword(q.Int(2));
+    entry.size = static_cast<size_t>(q.Int(3));
+    if (!q.IsNull(4)) entry.data = std::string(q.Blob(4));
+    values->push_back(std::move(entry));
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
+  if (int rc = value_data_.Prepare(db_, "SELECT data FROM vals WHERE id=?"); rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(value_data_);
+  const int rc = q.Bind(ref).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return Fail(rc);
+  *data = std::string(q.Blob(0));
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
+  if (int rc = read_value_.Prepare(db_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(read_value_);
+  const int rc = q.Bind(key).BindBlob(FoldedBytes(name)).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return Fail(rc);
+  value->type = ToDword(q.Int(0));
+  value->data = std::string(q.Blob(1));
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
+                            std::string_view data) {
+  const std::string folded = FoldedBytes(name);
+  const auto fit = static_cast<int64_t>(FittingSize(type, data));
+  if (int rc = update_value_.Prepare(
+          db_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(update_value_);
+    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (sqlite3_changes(db_) == 0) {
+    if (int rc = insert_value_.Prepare(db_,
+                                       "INSERT INTO vals(key, folded, name, name_ansi, type, "
+                                       "data, fit_size) VALUES(?,?,?,?,?,?,?)");
+        rc != SQLITE_OK) {
+      return Fail(rc);
+    }
+    Query q(insert_value_);
+    q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
+    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  return Touch(key);
+}
+
+LONG SqliteTree::DeleteValue(KeyId key, std::u16string_view name) {
+  if (int rc = delete_value_.Prepare(db_, "DELETE FROM vals WHERE key=? AND folded=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  {
+    Query q(delete_value_);
+    if (int rc = q.Bind(key).BindBlob(FoldedBytes(name)).Step(); rc != SQLITE_DONE) {
+      return Fail(rc);
+    }
+  }
+  if (sqlite3_changes(db_) == 0) return ERROR_FILE_NOT_FOUND;
+  return Touch(key);
+}
+
+}  // namespace orvik::posix

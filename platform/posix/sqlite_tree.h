@@ -1,0 +1,86 @@
+// The registry's durable store: one SQLite database (WAL mode) in the
+// registry directory, holding the five root trees.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/posix/sqlite_statement.h"
+#include "platform/posix/tree.h"
+
+namespace orvik::posix {
+
+// How changes reach the database: each write call as its own transaction, or
+// all of a run's changes in one transaction committed when the store closes.
+enum class CommitPolicy { kPerCall, kPerRun };
+
+class SqliteTree final : public Tree {
+ public:
+  // Ids of the root keys in every store, in the order of their handle values.
+  static constexpr KeyId kClassesRoot = 1;
+  static constexpr KeyId kCurrentUser = 2;
+  static constexpr KeyId kLocalMachine = 3;
+  static constexpr KeyId kUsers = 4;
+  static constexpr KeyId kCurrentConfig = 5;
+
+  // Opens (creating when needed) the store in `directory`.
+  static LONG Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+                   std::unique_ptr<SqliteTree>* tree);
+  ~SqliteTree() override;
+
+  // Commits what a run transaction holds and makes every change of this
+  // process durable on disk. Called when the store closes.
+  LONG Flush();
+
+  sqlite3* db() const { return db_; }
+
+  bool Writable() const override { return writable_; }
+  LONG Begin(bool write, uint64_t* stamp) override;
+  LONG End(bool commit) override;
+  bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }
+  LONG KeyExists(KeyId key, bool* exists) override;
+  LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
+  LONG CreateChild(KeyId parent, std::u16string_view name,
+                   const std::optional<std::u16string>& class_name, KeyId* child) override;
+  LONG DeleteKey(KeyId key) override;
+  LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
+  LONG SetKeySecurity(KeyId key, std::string_view security) override;
+  LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
+  LONG ListValues(KeyId key, std::vector<ValueEntry>* values) override;
+  LONG ReadValueData(int64_t ref, std::string* data) override;
+  LONG ReadValue(KeyId key, std::u16string_view name, StoredValue* value) override;
+  LONG WriteValue(KeyId key, std::u16string_view name, DWORD type, std::string_view data) override;
+  LONG DeleteValue(KeyId key, std::u16string_view name) override;
+
+ private:
+  SqliteTree(sqlite3* db, std::string path, CommitPolicy policy);
+  LONG Initialize();
+  LONG CreateSchema();
+  LONG Exec(const char* sql);
+  int Run(Statement& statement, const char* sql);
+  LONG Touch(KeyId key);
+  LONG Fail(int rc);
+
+  sqlite3* db_;
+  std::string path_;
+  CommitPolicy policy_;
+  bool writable_ = false;
+  bool in_step_ = false;  // between Begin and End
+  bool in_write_step_ = false;
+  bool step_is_txn_ = false;        // Begin opened a transaction that End closes
+  bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
+  bool wrote_ = false;              // this process changed the store
+  bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
+  uint64_t local_changes_ = 0;
+
+  Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
+  Statement data_version_;
+  Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
+  Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
+  Statement list_children_, list_values_, value_data_, read_value_;
+  Statement find_value_, update_value_, insert_value_, delete_value_;
+};
+
+}  // namespace orvik::posix

@@ -1,0 +1,94 @@
+// The interface between the registry calls and a tree of keys that stores
+// them. The SQLite store implements it; a hive file served in place can sit
+// beside it later. Every call returns a Windows error code.
+//
+// Names are UTF-16 as stored; the tree compares them by FoldName. Calls that
+// read or write run between Begin and End, which make them one atomic step
+// and one consistent view of the tree.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/posix/windows_api.h"
+
+namespace orvik::posix {
+
+// A key's identity inside its tree. Ids are never reused, so a handle whose
+// key was removed (by any process) can tell.
+using KeyId = int64_t;
+
+struct KeyInfo {
+  DWORD subkeys = 0;
+  DWORD max_subkey_name = 0;   // in bytes of the ANSI form
+  DWORD max_subkey_class = 0;  // in bytes of the ANSI form
+  DWORD values = 0;
+  DWORD max_value_name = 0;  // in bytes of the ANSI form
+  DWORD max_value_data = 0;  // largest data, stored or in ANSI form
+  std::optional<std::u16string> class_name;
+  std::string security;    // security descriptor, self-relative bytes
+  int64_t last_write = 0;  // FILETIME as one number
+};
+
+struct ChildEntry {
+  KeyId id = 0;
+  std::u16string name;
+  std::optional<std::u16string> class_name;
+  int64_t last_write = 0;
+};
+
+struct ValueEntry {
+  int64_t ref = 0;  // pass to ReadValueData
+  std::u16string name;
+  DWORD type = 0;
+  size_t size = 0;
+  std::optional<std::string> data;  // present when small enough to carry along
+};
+
+struct StoredValue {
+  DWORD type = 0;
+  std::string data;  // as stored: string types in UTF-16LE
+};
+
+class Tree {
+ public:
+  virtual ~Tree() = default;
+
+  // Whether changes are allowed at all (the user may write the store).
+  virtual bool Writable() const = 0;
+
+  // Starts a read or write step and reports a stamp that stays equal for as
+  // long as nothing in the tree changed (in this process or another).
+  virtual LONG Begin(bool write, uint64_t* stamp) = 0;
+  // Ends the step; `commit` false undoes a write step's changes.
+  virtual LONG End(bool commit) = 0;
+
+  // The tree's top keys, which cannot be removed.
+  virtual bool IsRoot(KeyId key) const = 0;
+  virtual LONG KeyExists(KeyId key, bool* exists) = 0;
+  // ERROR_FILE_NOT_FOUND when there is no such child.
+  virtual LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) = 0;
+  virtual LONG CreateChild(KeyId parent, std::u16string_view name,
+                           const std::optional<std::u16string>& class_name, KeyId* child) = 0;
+  // ERROR_ACCESS_DENIED when the key has subkeys.
+  virtual LONG DeleteKey(KeyId key) = 0;
+  virtual LONG GetKeyInfo(KeyId key, KeyInfo* info) = 0;
+  virtual LONG SetKeySecurity(KeyId key, std::string_view security) = 0;
+  // Subkeys in ascending order of their folded names (as UTF-16 code units).
+  virtual LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) = 0;
+  // Values in the order they were created.
+  virtual LONG ListValues(KeyId key, std::vector<ValueEntry>* values) = 0;
+  virtual LONG ReadValueData(int64_t ref, std::string* data) = 0;
+  // ERROR_FILE_NOT_FOUND when the key has no such value.
+  virtual LONG ReadValue(KeyId key, std::u16string_view name, StoredValue* value) = 0;
+  // Creates the value at the end of the order, or replaces its type and data
+  // in place.
+  virtual LONG WriteValue(KeyId key, std::u16string_view name, DWORD type,
+                          std::string_view data) = 0;
+  virtual LONG DeleteValue(KeyId key, std::u16string_view name) = 0;
+};
+
+}  // namespace orvik::posix

@@ -1,0 +1,29 @@
+// Conversion of string data between its stored and ANSI forms.
+#include "platform/posix/value_forms.h"
+
+#include <algorithm>
+
+#include "platform/posix/codepage.h"
+
+namespace orvik::posix {
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::string StoredFromAnsi(DWORD type, std::string_view data) {
+  if (!IsStringType(type)) return std::string(data);
+  return WideToBytes(AnsiToWide(data));
+}
+
+std::string AnsiFromStored(DWORD type, std::string_view data) {
+  if (!IsStringType(type)) return std::string(data);
+  return WideToAnsi(BytesToWide(data));
+}
+
+size_t FittingSize(DWORD type, std::string_view stored) {
+  if (!IsStringType(type)) return stored.size();
+  return std::max(stored.size(), AnsiLength(BytesToWide(stored)));
+}
+
+}  // namespace orvik::posix
