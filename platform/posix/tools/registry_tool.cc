@@ -10,8 +10,9 @@
 //   write-many <key> <prefix> <n>  sets values <prefix><i> = "<prefix>:<i>", one call each
 //   crash-writer <key> <n> <ms>    sets values v<i>, printing i after each, killed after <ms>
 //
-// <key> is ROOT\path with ROOT one of HKCR, HKCU, HKLM, HKU, HKCC. With no
-// command it does nothing (the benchmark's reference run).
+// <key> is ROOT\path with ROOT one of HKCR, HKCU, HKLM, HKU, HKCC. A first
+// argument --per-run commits the run's changes as one transaction at its end.
+// With no command it does nothing (the benchmark's reference run).
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/registry_store.h"
 #include "platform/posix/windows_api.h"
 
 namespace {
@@ -155,6 +157,11 @@ int CrashWriter(const std::string& full, int count, int kill_after_ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--per-run") {
+    orvik::posix::SetCommitPolicy(orvik::posix::CommitPolicy::kPerRun);
+    --argc;
+    ++argv;
+  }
   if (argc < 2) return 0;
   const std::string command = argv[1];
   auto arg = [&](int i) { return i < argc ? std::string(argv[i]) : std::string(); };
