@@ -5,7 +5,10 @@
 // ratio against the reference measured in the same run. The peak memory of
 // `orvik` with no arguments is reported as a second reference.
 //
-//   query_bench [path/to/orvik]     (default: the orvik beside bench/)
+//   query_bench [--keep] [path/to/orvik]   (default: the orvik beside bench/)
+//
+// --keep leaves the registry directory in place and prints its path, for
+// profiling runs against the same trees.
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -171,7 +174,15 @@ std::string DefaultOrvik() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string orvik = argc > 1 ? argv[1] : DefaultOrvik();
+  bool keep = false;
+  std::string orvik = DefaultOrvik();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--keep") == 0) {
+      keep = true;
+    } else {
+      orvik = argv[i];
+    }
+  }
   char dir_template[] = "/tmp/orvik-query-bench-XXXXXX";
   if (mkdtemp(dir_template) == nullptr) return 1;
   const std::string dir = dir_template;
@@ -210,7 +221,11 @@ int main(int argc, char** argv) {
                 static_cast<double>(run.peak_kib) / static_cast<double>(bare.peak_kib));
   }
 
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
+  if (keep) {
+    std::printf("\nregistry kept in %s\n", dir.c_str());
+  } else {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
   return 0;
 }
