@@ -11,7 +11,11 @@ namespace orvik {
 
 namespace {
 
-bool IsNotFound(LONG code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+// Codes that mean the key or value is not there (a name with an empty part
+// such as a\\b cannot name one). Any other failure is reported as it is.
+bool IsNotFound(LONG code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_BAD_PATHNAME;
+}
 
 // A SubKey that reaches the root itself: empty, or a single backslash (which
 // the path rule strips, leaving the empty path). Removing it would empty the

@@ -264,6 +264,10 @@ TEST_F(AddDeleteTest, AMissingKeyIsReportedWhateverTheSelector) {
     EXPECT_EQ(r.out, Missing("software\\missing")) << testing::PrintToString(args);
   }
   EXPECT_FALSE(KeyExists("HKCU\\Software\\Missing"));
+  // A name that cannot name a key is missing too, as QUERY says.
+  const ProcessResult r = Orvik({"DELETE", "HKCU\\Software\\Test\\\\Sub"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, Missing("software\\test\\\\sub"));
 }
 
 TEST_F(AddDeleteTest, DeleteOneValueAndStayQuietWhenItIsGone) {
