@@ -4,6 +4,7 @@
 #include "app/add_command.h"
 
 #include "app/help_screen.h"
+#include "manip/value_types.h"
 #include "manip/add_engine.h"
 
 namespace orvik {
@@ -13,7 +14,7 @@ std::optional<AddParameters> ReadAddParameters(const CommandLine& args) {
   p.key_name = args.LowerArg(2);
   if (p.key_name.empty() || p.key_name == "/?") return std::nullopt;
   args.OptionValue("/v", p.value_name);
-  if (args.FindOption("/ve") > 0) p.value_name = "@";
+  if (args.FindOption("/ve") > 0) p.value_name = kUnnamedValueName;
   args.OptionValue("/t", p.type_name);
   args.OptionValueAsTyped("/s", p.separator);
   args.OptionValueAsTyped("/d", p.data);

@@ -2,6 +2,7 @@
 #include "app/compare_command.h"
 
 #include "app/help_screen.h"
+#include "manip/value_types.h"
 #include "app/pending_engine.h"
 
 namespace orvik {
@@ -13,7 +14,7 @@ std::optional<CompareParameters> ReadCompareParameters(const CommandLine& args) 
   p.second_key_name = args.LowerArg(3);
   if (p.second_key_name.empty()) return std::nullopt;
   args.OptionValue("/v", p.value_name);
-  if (args.FindOption("/ve") > 0) p.value_name = "@";
+  if (args.FindOption("/ve") > 0) p.value_name = kUnnamedValueName;
   // When several are given, the later in this list wins.
   for (const char* mode : {"/oa", "/od", "/os", "/on"}) {
     if (args.FindOption(mode) > 0) p.output_mode = args.OptionFlag(mode);

@@ -2,6 +2,7 @@
 #include "app/delete_command.h"
 
 #include "app/help_screen.h"
+#include "manip/value_types.h"
 #include "manip/delete_engine.h"
 #include "registry/exception.h"
 
@@ -17,7 +18,7 @@ std::optional<DeleteParameters> ReadDeleteParameters(const CommandLine& args) {
     // name is missing.
     if (p.selector.empty()) throw Exception("Error: Invalid command-line parameters");
   }
-  if (args.FindOption("/ve") > 0) p.selector = "@";
+  if (args.FindOption("/ve") > 0) p.selector = kUnnamedValueName;
   if (args.FindOption("/va") > 0) p.selector = kDeleteAllMarker;
   p.force_flag = args.OptionFlag("/f");
   return p;

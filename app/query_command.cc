@@ -2,6 +2,7 @@
 #include "app/query_command.h"
 
 #include "app/help_screen.h"
+#include "manip/value_types.h"
 #include "manip/query_engine.h"
 
 namespace orvik {
@@ -11,7 +12,7 @@ std::optional<QueryParameters> ReadQueryParameters(const CommandLine& args) {
   p.key_name = args.LowerArg(2);
   if (p.key_name.empty() || p.key_name == "/?") return std::nullopt;
   args.OptionValue("/v", p.value_name);
-  if (args.FindOption("/ve") > 0) p.value_name = "@";
+  if (args.FindOption("/ve") > 0) p.value_name = kUnnamedValueName;
   p.recursion_flag = args.OptionFlag("/s");
   return p;
 }

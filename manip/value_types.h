@@ -3,11 +3,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "registry/registry.h"
 
 namespace orvik {
+
+// The name that stands for a key's unnamed value on the command line
+// (/ve, /v @); at the registry interface the unnamed value has the empty name.
+inline constexpr std::string_view kUnnamedValueName = "@";
 
 // The type code of a value under the entered key ("" = the unnamed value).
 // Raises orvik::Exception "Unknown type for %s\%s" when the platform cannot
