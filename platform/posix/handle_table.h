@@ -33,6 +33,7 @@ struct KeyHandle {
   uint64_t values_stamp = 0;
   std::vector<ValueEntry> values;
   std::vector<std::string> value_names;
+  std::unordered_map<std::u16string, size_t> value_index;  // folded name; built on demand
 };
 
 class HandleTable {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_cache.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/value_forms.h"
 #include "platform/posix/windows_api.h"
@@ -12,6 +13,8 @@ namespace {
 using orvik::posix::AnsiFromStored;
 using orvik::posix::KeyHandle;
 using orvik::posix::KeyStep;
+using orvik::posix::LoadChildren;
+using orvik::posix::LoadValues;
 using orvik::posix::WideToAnsi;
 
 void SetFileTime(PFILETIME target, int64_t time) {
@@ -28,36 +31,6 @@ LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = '\0';
   *capacity = static_cast<DWORD>(text.size());
-  return ERROR_SUCCESS;
-}
-
-LONG LoadChildren(KeyStep& step) {
-  KeyHandle& handle = step.handle();
-  if (handle.children_cached && handle.children_stamp == step.stamp()) return ERROR_SUCCESS;
-  handle.children_cached = false;
-  if (LONG rc = step.tree().ListChildren(handle.key, &handle.children); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  handle.child_names.clear();
-  handle.child_names.reserve(handle.children.size());
-  for (const auto& child : handle.children) handle.child_names.push_back(WideToAnsi(child.name));
-  handle.children_cached = true;
-  handle.children_stamp = step.stamp();
-  return ERROR_SUCCESS;
-}
-
-LONG LoadValues(KeyStep& step) {
-  KeyHandle& handle = step.handle();
-  if (handle.values_cached && handle.values_stamp == step.stamp()) return ERROR_SUCCESS;
-  handle.values_cached = false;
-  if (LONG rc = step.tree().ListValues(handle.key, &handle.values); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  handle.value_names.clear();
-  handle.value_names.reserve(handle.values.size());
-  for (const auto& value : handle.values) handle.value_names.push_back(WideToAnsi(value.name));
-  handle.values_cached = true;
-  handle.values_stamp = step.stamp();
   return ERROR_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_cache.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/value_forms.h"
@@ -29,7 +30,14 @@ LONG QueryValue(HKEY key, const std::u16string& name, LPDWORD reserved, LPDWORD 
   if (LONG rc = step.Start(key, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
   orvik::posix::StoredValue value;
-  if (LONG rc = step.tree().ReadValue(step.handle().key, name, &value); rc != ERROR_SUCCESS) {
+  bool listed = false;
+  const orvik::posix::ValueEntry* cached = orvik::posix::CachedValue(step, name, &listed);
+  if (listed && cached == nullptr) return step.Finish(ERROR_FILE_NOT_FOUND);
+  if (cached != nullptr && cached->data) {
+    value.type = cached->type;
+    value.data = *cached->data;
+  } else if (LONG rc = step.tree().ReadValue(step.handle().key, name, &value);
+             rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   step.Finish(ERROR_SUCCESS);

@@ -110,15 +110,15 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
                : ERROR_REGISTRY_IO_FAILED;
   }
   sqlite3_busy_timeout(db, busy_timeout_ms);
-  std::unique_ptr<SqliteTree> opened(new SqliteTree(db, path, policy));
+  std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
   if (const LONG init = opened->Initialize(); init != ERROR_SUCCESS) return init;
   if (!existed) SyncFile(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
 }
 
-SqliteTree::SqliteTree(sqlite3* db, std::string path, CommitPolicy policy)
-    : db_(db), path_(std::move(path)), policy_(policy) {}
+SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
+    : db_(db), directory_(std::move(directory)), path_(DatabasePath(directory_)), policy_(policy) {}
 
 SqliteTree::~SqliteTree() {
   Flush();
@@ -174,6 +174,7 @@ LONG SqliteTree::Initialize() {
     sqlite3_finalize(stmt);
     if (rc != SQLITE_ROW) return Fail(rc);
   }
+  counter_.Open(ChangeCounterPath(directory_), writable_);
   if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   // Keep the WAL and its index after the last connection closes, so that a
   // user who may only read the registry can still open it.
@@ -238,19 +239,55 @@ int SqliteTree::Run(Statement& statement, const char* sql) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
+int SqliteTree::Use(Statement& statement, const char* sql) {
+  // A step on the fast path opens its read transaction with its first
+  // statement, and keeps it for the following steps while the shared counter
+  // shows no commit.
+  if (step_is_lazy_) {
+    step_is_lazy_ = false;
+    if (int rc = Run(begin_read_, "BEGIN"); rc != SQLITE_OK) return rc;
+    held_read_ = true;
+    held_count_ = step_count_;
+  }
+  return statement.Prepare(db_, sql);
+}
+
+void SqliteTree::ReleaseHeldRead() {
+  if (!held_read_) return;
+  held_read_ = false;
+  Run(commit_, "COMMIT");
+}
+
 LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (write && !writable_) return ERROR_ACCESS_DENIED;
   int rc = SQLITE_OK;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
+  if (!write && !run_txn_open_ && counter_.Available()) {
+    // Fast path: an even shared counter names the committed state, and a read
+    // transaction begun after it was read shows that state (or a later one,
+    // whose commit has changed the counter since).
+    if (const uint64_t count = counter_.Load(); (count & 1) == 0) {
+      if (held_read_ && held_count_ != count) ReleaseHeldRead();
+      step_is_lazy_ = !held_read_;
+      step_count_ = count;
+      in_step_ = true;
+      in_write_step_ = false;
+      *stamp = count << 1;
+      return ERROR_SUCCESS;
+    }
+  }
+  ReleaseHeldRead();
   if (write) {
     if (policy_ == CommitPolicy::kPerCall) {
       rc = Run(begin_write_, "BEGIN IMMEDIATE");
       step_is_txn_ = rc == SQLITE_OK;
+      if (step_is_txn_) counter_.BeginWrite();
     } else {
       if (!run_txn_open_) {
         rc = Run(begin_write_, "BEGIN IMMEDIATE");
         run_txn_open_ = rc == SQLITE_OK;
+        if (run_txn_open_) counter_.BeginWrite();
       }
       if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
       step_is_savepoint_ = rc == SQLITE_OK;
@@ -274,19 +311,23 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
     End(false);
     return Fail(rc);
   }
-  *stamp = (static_cast<uint64_t>(version) << 32) ^ local_changes_;
+  // Odd stamps: never equal to a counter stamp.
+  *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
   return ERROR_SUCCESS;
 }
 
 LONG SqliteTree::End(bool commit) {
   if (!in_step_) return ERROR_SUCCESS;
   in_step_ = false;
+  step_is_lazy_ = false;
+  if (!in_write_step_) commit = true;  // a read step has nothing to undo
   // A write step changes the stamp also for the steps that follow it.
   if (in_write_step_) ++local_changes_;
   int rc = SQLITE_OK;
   if (step_is_txn_) {
     rc = commit ? Run(commit_, "COMMIT") : Run(rollback_, "ROLLBACK");
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
+    if (in_write_step_) counter_.EndWrite();
   } else if (step_is_savepoint_) {
     if (!commit) Run(rollback_to_, "ROLLBACK TO step");
     rc = Run(release_, "RELEASE step");
@@ -298,12 +339,14 @@ LONG SqliteTree::End(bool commit) {
 
 LONG SqliteTree::Flush() {
   LONG result = ERROR_SUCCESS;
+  ReleaseHeldRead();
   if (run_txn_open_) {
     run_txn_open_ = false;
     if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
       Run(rollback_, "ROLLBACK");
       result = Fail(rc);
     }
+    counter_.EndWrite();
   }
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
@@ -315,7 +358,7 @@ LONG SqliteTree::Flush() {
 }
 
 LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
-  if (int rc = key_exists_.Prepare(db_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
+  if (int rc = Use(key_exists_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(key_exists_);
@@ -326,7 +369,7 @@ LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
 }
 
 LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
-  if (int rc = find_child_.Prepare(db_, "SELECT id FROM keys WHERE parent=? AND folded=?");
+  if (int rc = Use(find_child_, "SELECT id FROM keys WHERE parent=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -339,7 +382,7 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
 }
 
 LONG SqliteTree::Touch(KeyId key) {
-  if (int rc = touch_.Prepare(db_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
+  if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(touch_);
@@ -349,10 +392,9 @@ LONG SqliteTree::Touch(KeyId key) {
 
 LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
                              const std::optional<std::u16string>& class_name, KeyId* child) {
-  if (int rc = create_child_.Prepare(
-          db_,
-          "INSERT INTO keys(parent, folded, name, name_ansi, class, class_ansi, security, "
-          "last_write) VALUES(?,?,?,?,?,?,NULL,?)");
+  if (int rc = Use(create_child_,
+                   "INSERT INTO keys(parent, folded, name, name_ansi, class, class_ansi, security, "
+                   "last_write) VALUES(?,?,?,?,?,?,NULL,?)");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -373,8 +415,7 @@ LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
 }
 
 LONG SqliteTree::DeleteKey(KeyId key) {
-  if (int rc = has_children_.Prepare(db_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1");
-      rc != SQLITE_OK) {
+  if (int rc = Use(has_children_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
@@ -383,15 +424,14 @@ LONG SqliteTree::DeleteKey(KeyId key) {
     if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
     if (rc != SQLITE_DONE) return Fail(rc);
   }
-  if (int rc = delete_values_.Prepare(db_, "DELETE FROM vals WHERE key=?"); rc != SQLITE_OK) {
+  if (int rc = Use(delete_values_, "DELETE FROM vals WHERE key=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
     Query q(delete_values_);
     if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
   }
-  if (int rc = delete_key_.Prepare(db_, "DELETE FROM keys WHERE id=? RETURNING parent");
-      rc != SQLITE_OK) {
+  if (int rc = Use(delete_key_, "DELETE FROM keys WHERE id=? RETURNING parent"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   KeyId parent = 0;
@@ -408,7 +448,7 @@ LONG SqliteTree::DeleteKey(KeyId key) {
 
 LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
-  if (int rc = key_row_.Prepare(db_, "SELECT class, security, last_write FROM keys WHERE id=?");
+  if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -421,8 +461,8 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
     info->security = std::string(q.Blob(1));
     info->last_write = q.Int(2);
   }
-  if (int rc = child_stats_.Prepare(
-          db_, "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
+  if (int rc = Use(child_stats_,
+                   "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -433,8 +473,8 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
     info->max_subkey_name = ToDword(q.Int(1));
     info->max_subkey_class = ToDword(q.Int(2));
   }
-  if (int rc = value_stats_.Prepare(
-          db_, "SELECT count(*), max(name_ansi), max(fit_size) FROM vals WHERE key=?");
+  if (int rc =
+          Use(value_stats_, "SELECT count(*), max(name_ansi), max(fit_size) FROM vals WHERE key=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -447,8 +487,7 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
 }
 
 LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
-  if (int rc = set_security_.Prepare(db_, "UPDATE keys SET security=? WHERE id=?");
-      rc != SQLITE_OK) {
+  if (int rc = Use(set_security_, "UPDATE keys SET security=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(set_security_);
@@ -458,8 +497,8 @@ LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
-  if (int rc = list_children_.Prepare(
-          db_, "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
+  if (int rc = Use(list_children_,
+                   "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -474,10 +513,10 @@ LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 
 LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
-  if (int rc = list_values_.Prepare(
-          db_,
-          "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
-          "FROM vals WHERE key=? ORDER BY id");
+  if (int rc =
+          Use(list_values_,
+              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
+              "FROM vals WHERE key=? ORDER BY id");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -498,7 +537,7 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
 }
 
 LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
-  if (int rc = value_data_.Prepare(db_, "SELECT data FROM vals WHERE id=?"); rc != SQLITE_OK) {
+  if (int rc = Use(value_data_, "SELECT data FROM vals WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(value_data_);
@@ -510,7 +549,7 @@ LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
 }
 
 LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
-  if (int rc = read_value_.Prepare(db_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
+  if (int rc = Use(read_value_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -527,8 +566,8 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
                             std::string_view data) {
   const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc = update_value_.Prepare(
-          db_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  if (int rc =
+          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -538,9 +577,9 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   }
   if (sqlite3_changes(db_) == 0) {
-    if (int rc = insert_value_.Prepare(db_,
-                                       "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                                       "data, fit_size) VALUES(?,?,?,?,?,?,?)");
+    if (int rc = Use(insert_value_,
+                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
+                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
         rc != SQLITE_OK) {
       return Fail(rc);
     }
@@ -553,8 +592,7 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
 }
 
 LONG SqliteTree::DeleteValue(KeyId key, std::u16string_view name) {
-  if (int rc = delete_value_.Prepare(db_, "DELETE FROM vals WHERE key=? AND folded=?");
-      rc != SQLITE_OK) {
+  if (int rc = Use(delete_value_, "DELETE FROM vals WHERE key=? AND folded=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   {

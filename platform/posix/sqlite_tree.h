@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/change_counter.h"
 #include "platform/posix/sqlite_statement.h"
 #include "platform/posix/tree.h"
 
@@ -55,20 +56,28 @@ class SqliteTree final : public Tree {
   LONG DeleteValue(KeyId key, std::u16string_view name) override;
 
  private:
-  SqliteTree(sqlite3* db, std::string path, CommitPolicy policy);
+  SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
   LONG Initialize();
   LONG CreateSchema();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
+  int Use(Statement& statement, const char* sql);
+  void ReleaseHeldRead();
   LONG Touch(KeyId key);
   LONG Fail(int rc);
 
   sqlite3* db_;
+  std::string directory_;
   std::string path_;
+  ChangeCounter counter_;
   CommitPolicy policy_;
   bool writable_ = false;
   bool in_step_ = false;  // between Begin and End
   bool in_write_step_ = false;
+  bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
+  uint64_t step_count_ = 0;         // shared counter when the step began
+  bool held_read_ = false;          // a read transaction kept open between steps
+  uint64_t held_count_ = 0;         // shared counter when it began
   bool step_is_txn_ = false;        // Begin opened a transaction that End closes
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
   bool wrote_ = false;              // this process changed the store

@@ -44,4 +44,8 @@ LONG EnsureDirectory(const std::string& directory) {
 
 std::string DatabasePath(const std::string& directory) { return directory + "/registry.db"; }
 
+std::string ChangeCounterPath(const std::string& directory) {
+  return directory + "/registry.changes";
+}
+
 }  // namespace orvik::posix

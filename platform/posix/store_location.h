@@ -18,5 +18,7 @@ LONG EnsureDirectory(const std::string& directory);
 
 // The database file inside the registry directory.
 std::string DatabasePath(const std::string& directory);
+// The file of the change counter the processes share.
+std::string ChangeCounterPath(const std::string& directory);
 
 }  // namespace orvik::posix
