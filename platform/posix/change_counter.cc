@@ -16,10 +16,10 @@ ChangeCounter::~ChangeCounter() {
   if (value_ != nullptr) munmap(value_, kFileSize);
 }
 
-void ChangeCounter::Open(const std::string& path, bool writable) {
-  const int fd = writable ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+bool ChangeCounter::Open(const std::string& path, bool writable, unsigned mode) {
+  const int fd = writable ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode)
                           : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) return !writable;
   struct stat info {};
   if (fstat(fd, &info) == 0 && static_cast<size_t>(info.st_size) < kFileSize && writable) {
     if (ftruncate(fd, kFileSize) != 0)
@@ -36,6 +36,7 @@ void ChangeCounter::Open(const std::string& path, bool writable) {
     }
   }
   close(fd);
+  return !writable || value_ != nullptr;
 }
 
 uint64_t ChangeCounter::Load() const { return __atomic_load_n(value_, __ATOMIC_SEQ_CST); }

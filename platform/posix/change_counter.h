@@ -18,9 +18,10 @@ class ChangeCounter {
   ChangeCounter(const ChangeCounter&) = delete;
   ChangeCounter& operator=(const ChangeCounter&) = delete;
 
-  // Maps the counter file, creating it when `writable`. Without it (an old
-  // registry a reader may not add the file to) Available() is false.
-  void Open(const std::string& path, bool writable);
+  // Maps the counter file; a writer creates it with `mode`. False when a
+  // writer cannot map it for writing. A reader without it (it may not create
+  // it) goes on with Available() false.
+  bool Open(const std::string& path, bool writable, unsigned mode);
   bool Available() const { return value_ != nullptr; }
 
   uint64_t Load() const;

@@ -2,6 +2,7 @@
 #include "platform/posix/sqlite_tree.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -110,6 +111,10 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
                : ERROR_REGISTRY_IO_FAILED;
   }
   sqlite3_busy_timeout(db, busy_timeout_ms);
+  // Pages come straight from the mapped file, so a large registry costs no
+  // more per lookup than a small one.
+  sqlite3_exec(db, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-16384", nullptr, nullptr,
+               nullptr);
   std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
   if (const LONG init = opened->Initialize(); init != ERROR_SUCCESS) return init;
   if (!existed) SyncFile(directory);
@@ -174,7 +179,13 @@ LONG SqliteTree::Initialize() {
     sqlite3_finalize(stmt);
     if (rc != SQLITE_ROW) return Fail(rc);
   }
-  counter_.Open(ChangeCounterPath(directory_), writable_);
+  // Every writer must move the shared counter; one that cannot may not write.
+  struct stat info {};
+  const unsigned mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0644;
+  if (!counter_.Open(ChangeCounterPath(directory_), writable_, mode)) {
+    writable_ = false;
+    counter_.Open(ChangeCounterPath(directory_), false, mode);
+  }
   if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   // Keep the WAL and its index after the last connection closes, so that a
   // user who may only read the registry can still open it.
@@ -564,6 +575,9 @@ LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* val
 
 LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
                             std::string_view data) {
+  if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
+    return ERROR_INVALID_PARAMETER;
+  }
   const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
   if (int rc =
