@@ -128,15 +128,15 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,   &savepoint_,
-        &release_,      &rollback_to_,  &data_version_,  &key_exists_, &find_child_,
-        &create_child_, &has_children_, &delete_values_, &delete_key_, &key_row_,
-        &child_stats_,  &value_stats_,  &set_security_,  &touch_,      &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &find_value_, &update_value_,
-        &insert_value_, &delete_value_}) {
+       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,     &savepoint_,
+        &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
+        &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
+        &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
+        &list_values_,  &value_data_,   &read_value_,    &update_value_, &insert_value_,
+        &delete_value_}) {
     s->Finalize();
   }
-  sqlite3_close(db_);
+  sqlite3_close_v2(db_);
 }
 
 LONG SqliteTree::Fail(int rc) {

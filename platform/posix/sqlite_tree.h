@@ -89,7 +89,7 @@ class SqliteTree final : public Tree {
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement find_value_, update_value_, insert_value_, delete_value_;
+  Statement update_value_, insert_value_, delete_value_;
 };
 
 }  // namespace orvik::posix

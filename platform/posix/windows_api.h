@@ -2,7 +2,8 @@
 //
 // Types, constants and signatures follow the Windows SDK so that code above
 // the platform layer compiles unchanged on both platforms. The registry calls
-// are implemented over Orvik's own store (see reg_api.cc); the code page calls
+// are implemented over Orvik's own store (reg_keys.cc, reg_enum.cc and
+// reg_values.cc over the tree of tree.h); the code page calls
 // treat the ANSI code page as UTF-8 and carry invalid bytes losslessly.
 #pragma once
 
