@@ -4,8 +4,8 @@
 #include "app/add_command.h"
 
 #include "app/help_screen.h"
-#include "manip/value_types.h"
 #include "manip/add_engine.h"
+#include "manip/value_types.h"
 
 namespace orvik {
 

@@ -2,8 +2,8 @@
 #include "app/compare_command.h"
 
 #include "app/help_screen.h"
-#include "manip/value_types.h"
 #include "app/pending_engine.h"
+#include "manip/value_types.h"
 
 namespace orvik {
 

@@ -2,8 +2,8 @@
 #include "app/delete_command.h"
 
 #include "app/help_screen.h"
-#include "manip/value_types.h"
 #include "manip/delete_engine.h"
+#include "manip/value_types.h"
 #include "registry/exception.h"
 
 namespace orvik {

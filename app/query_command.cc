@@ -2,8 +2,8 @@
 #include "app/query_command.h"
 
 #include "app/help_screen.h"
-#include "manip/value_types.h"
 #include "manip/query_engine.h"
+#include "manip/value_types.h"
 
 namespace orvik {
 

@@ -11,7 +11,8 @@ namespace orvik {
 
 // Stands for a string or multi-string value without any data bytes, as
 // distinct from an empty string (one NUL).
-inline constexpr std::string_view kEmptyDataMarker = "!\"$%&$#!%&$#!$#%!&$#&%!$#%$\"!DF!CXY!DWCER\"!";
+inline constexpr std::string_view kEmptyDataMarker =
+    "!\"$%&$#!%&$#!$#%!&$#&%!$#%$\"!DF!CXY!DWCER\"!";
 inline std::string_view EmptyDataMarker() { return kEmptyDataMarker; }
 
 // The text of a value under the entered key ("" = the unnamed value).

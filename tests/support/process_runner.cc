@@ -23,7 +23,9 @@ namespace orvik::test {
 
 namespace {
 
-void ThrowErrno(const char* what) { throw std::runtime_error(std::string(what) + ": " + std::strerror(errno)); }
+void ThrowErrno(const char* what) {
+  throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
 
 }  // namespace
 

@@ -56,8 +56,8 @@ bool HexToBytes(const std::string& hex, std::vector<BYTE>& bytes) {
 
 std::u16string Widen(const std::string& text) {
   if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::u16string wide(static_cast<size_t>(n), u'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                       reinterpret_cast<LPWSTR>(wide.data()), n);
@@ -92,14 +92,14 @@ int main(int argc, char** argv) {
     if (argc != 6 || !HexToBytes(argv[5], data)) return Usage();
     const DWORD type = static_cast<DWORD>(std::strtoul(argv[4], nullptr, 10));
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr);
+    LONG rc =
+        RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
     const BYTE* bytes = data.empty() ? nullptr : data.data();
     const DWORD size = static_cast<DWORD>(data.size());
     rc = ansi ? RegSetValueExA(key, name.c_str(), 0, type, bytes, size)
-              : RegSetValueExW(key, reinterpret_cast<LPCWSTR>(wide_name.c_str()), 0, type,
-                               bytes, size);
+              : RegSetValueExW(key, reinterpret_cast<LPCWSTR>(wide_name.c_str()), 0, type, bytes,
+                               size);
     RegCloseKey(key);
     return static_cast<int>(rc);
   }
