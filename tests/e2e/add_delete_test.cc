@@ -364,6 +364,7 @@ TEST_F(AddDeleteTest, DeleteRefusesToReachAWholeRootOrAWholeKeyByMistake) {
 // ---- Changes the registry refuses ---------------------------------------------------------
 
 TEST_F(AddDeleteTest, ARefusedChangeIsReportedWithExitCodeOne) {
+  if (!orvik::test::CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
   Ok({"ADD", kKey, "/v", "x", "/d", "x"});
   Ok({"ADD", kKey, "/ve", "/d", "u"});
   Ok({"ADD", "HKCU\\Software\\Test\\Sub"});

@@ -278,6 +278,7 @@ TEST_F(QueryTest, FailuresKeepTheLinesPrintedBefore) {
 }
 
 TEST_F(QueryTest, AUserWhoCannotWriteTheRegistryListsIt) {
+  if (!orvik::test::CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
   const std::string key = "HKLM\\SOFTWARE\\Locked";
   SetString(key, "Version", "2.0");
   SetDword(key + "\\Sub", "n", "05000000");

@@ -27,7 +27,29 @@ void ThrowErrno(const char* what) {
   throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
+constexpr char kSetpriv[] = "/usr/bin/setpriv";
+
+// The unprivileged user may not reach the build directory (inside a home
+// directory of mode 0700, say), so it runs a copy of the program kept in a
+// world-readable temporary directory, made once per program.
+std::string ReachableCopy(const std::string& program) {
+  static TempDir copies_dir;
+  static std::map<std::string, std::string> copies;
+  auto found = copies.find(program);
+  if (found != copies.end()) return found->second;
+  const std::filesystem::path copy =
+      std::filesystem::path(copies_dir.path()) / std::filesystem::path(program).filename();
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(
+      copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                std::filesystem::perms::others_exec);
+  return copies.emplace(program, copy.string()).first->second;
+}
+
 }  // namespace
+
+bool CanRunUnprivileged() { return geteuid() == 0 && access(kSetpriv, X_OK) == 0; }
 
 std::string BuildDir() {
   if (const char* dir = std::getenv("ORVIK_BUILD_DIR"); dir != nullptr && *dir != '\0') return dir;
@@ -41,9 +63,11 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
                          const RunOptions& options) {
   std::vector<std::string> argv_text;
   if (options.as_unprivileged_user) {
-    argv_text = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    argv_text = {kSetpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    argv_text.push_back(ReachableCopy(program));
+  } else {
+    argv_text.push_back(program);
   }
-  argv_text.push_back(program);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
 
   std::map<std::string, std::string> env_map;

@@ -25,6 +25,10 @@ struct RunOptions {
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const RunOptions& options = {});
 
+// Whether this process may run programs as the unprivileged user (it must be
+// root, and setpriv must be there). Tests that need it skip otherwise.
+bool CanRunUnprivileged();
+
 // Paths of the executables of this build.
 std::string OrvikPath();
 std::string RegeditPath();
