@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
+#include <thread>
 #include <utility>
 
 #include "platform/posix/codepage.h"
@@ -116,7 +118,7 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
   // with the size of the registry. Measured, the mapping bought no speed.
   sqlite3_exec(db, "PRAGMA mmap_size=0; PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
-  if (const LONG init = opened->Initialize(); init != ERROR_SUCCESS) return init;
+  if (const LONG init = opened->Initialize(busy_timeout_ms); init != ERROR_SUCCESS) return init;
   if (!existed) SyncFile(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
@@ -168,7 +170,7 @@ LONG SqliteTree::Exec(const char* sql) {
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::Initialize() {
+LONG SqliteTree::Initialize(int busy_timeout_ms) {
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
   int version = 0;
   {
@@ -191,7 +193,17 @@ LONG SqliteTree::Initialize() {
   // user who may only read the registry can still open it.
   int persist = 1;
   sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-  if (LONG rc = Exec("PRAGMA journal_mode=WAL"); rc != ERROR_SUCCESS) return rc;
+  // Switching a new database to WAL needs it to itself, and SQLite does not
+  // wait for that when other processes are setting it up at the same moment:
+  // wait here, as long as for any other writer.
+  const auto give_up =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_timeout_ms);
+  LONG wal = Exec("PRAGMA journal_mode=WAL");
+  while (wal == ERROR_BUSY && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    wal = Exec("PRAGMA journal_mode=WAL");
+  }
+  if (wal != ERROR_SUCCESS) return wal;
   if (LONG rc = Exec("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=4194304");
       rc != ERROR_SUCCESS) {
     return rc;

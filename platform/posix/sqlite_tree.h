@@ -57,7 +57,7 @@ class SqliteTree final : public Tree {
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
-  LONG Initialize();
+  LONG Initialize(int busy_timeout_ms);
   LONG CreateSchema();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);

@@ -189,6 +189,30 @@ TEST_F(StoreTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(IntegrityCheck(), "ok");
 }
 
+TEST_F(StoreTest, ProcessesThatSetUpANewRegistryTogetherAllSucceed) {
+  // Setting up a new registry takes the database to itself for a moment;
+  // the others must wait for it, not fail.
+  constexpr int kRounds = 20;
+  constexpr int kWriters = 6;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    const std::string directory = RegistryDir() + "/new" + std::to_string(round);
+    std::vector<ProcessResult> results(kWriters);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kWriters; ++i) {
+      threads.emplace_back([&, i] {
+        RunOptions options;
+        options.env = {{"ORVIK_REGISTRY", directory}};
+        results[static_cast<size_t>(i)] = RunProgram(
+            orvik::test::BuildDir() + "/orvik-registry-tool",
+            {"write-many", "HKLM\\SOFTWARE\\New", "w" + std::to_string(i) + "_", "20"}, options);
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    for (const auto& result : results) ASSERT_EQ(result.out, "0\n") << result.err;
+  }
+}
+
 TEST_F(StoreTest, AWriterWaitsABoundedTimeWhileReadersGoOn) {
   HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Locked");
   SetString(key, "v", "before");
