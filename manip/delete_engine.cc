@@ -11,10 +11,12 @@ namespace orvik {
 
 namespace {
 
-// Codes that mean the key or value is not there (a name with an empty part
-// such as a\\b cannot name one). Any other failure is reported as it is.
+// Codes that mean the key or value is not there: a name with an empty part
+// such as a\\b, or a part longer than any name may be, cannot name one. Any
+// other failure is reported as it is.
 bool IsNotFound(LONG code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_BAD_PATHNAME;
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_BAD_PATHNAME || code == ERROR_INVALID_PARAMETER;
 }
 
 // A SubKey that reaches the root itself: empty, or a single backslash (which

@@ -264,10 +264,15 @@ TEST_F(AddDeleteTest, AMissingKeyIsReportedWhateverTheSelector) {
     EXPECT_EQ(r.out, Missing("software\\missing")) << testing::PrintToString(args);
   }
   EXPECT_FALSE(KeyExists("HKCU\\Software\\Missing"));
-  // A name that cannot name a key is missing too, as QUERY says.
-  const ProcessResult r = Orvik({"DELETE", "HKCU\\Software\\Test\\\\Sub"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Missing("software\\test\\\\sub"));
+  // A name that cannot name a key is missing too, as QUERY says: an empty
+  // part, or a part longer than any key name may be.
+  const std::string too_long(300, 'k');
+  for (const std::string& sub_key :
+       {std::string("software\\test\\\\sub"), "software\\test\\" + too_long}) {
+    const ProcessResult r = Orvik({"DELETE", "HKCU\\" + sub_key});
+    EXPECT_EQ(r.exit_code, 1) << sub_key;
+    EXPECT_EQ(r.out, Missing(sub_key)) << sub_key;
+  }
 }
 
 TEST_F(AddDeleteTest, DeleteOneValueAndStayQuietWhenItIsGone) {
@@ -277,6 +282,9 @@ TEST_F(AddDeleteTest, DeleteOneValueAndStayQuietWhenItIsGone) {
   EXPECT_EQ(Raw(kKey, "timeout"), "absent");
   EXPECT_EQ(RawA(kKey, "other"), "1 6F00");
   Ok({"DELETE", kKey, "/v", "Timeout"});
+  // Nor is a name longer than any value name may be.
+  Ok({"DELETE", kKey, "/v", std::string(20000, 'v')});
+  EXPECT_EQ(RawA(kKey, "other"), "1 6F00");
 }
 
 TEST_F(AddDeleteTest, DeleteVeLeavesAnEmptyStringAsTheUnnamedValue) {
