@@ -92,6 +92,25 @@ void ForEachCodePoint(std::u16string_view wide, F&& f) {
   }
 }
 
+// Walks UTF-8 code points; a byte that starts no valid sequence is passed
+// alone, as the byte's value with invalid = true.
+template <typename F>
+void ForEachUtf8CodePoint(std::string_view bytes, F&& f) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    char32_t cp = 0;
+    const size_t n = DecodeOne(p + i, bytes.size() - i, &cp);
+    if (n == 0) {
+      f(static_cast<char32_t>(p[i]), true);
+      ++i;
+    } else {
+      f(cp, false);
+      i += n;
+    }
+  }
+}
+
 size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
 bool IsEscapedByte(char32_t cp) { return cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF; }
@@ -113,19 +132,13 @@ char32_t UpperCase(char32_t cp) {
 std::u16string AnsiToWide(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    char32_t cp = 0;
-    const size_t n = DecodeOne(p + i, bytes.size() - i, &cp);
-    if (n == 0) {
-      out.push_back(static_cast<char16_t>(kEscapeBase + p[i]));
-      ++i;
+  ForEachUtf8CodePoint(bytes, [&](char32_t cp, bool invalid) {
+    if (invalid) {
+      out.push_back(static_cast<char16_t>(kEscapeBase + cp));
     } else {
       AppendWide(out, cp);
-      i += n;
     }
-  }
+  });
   return out;
 }
 
@@ -154,20 +167,14 @@ size_t AnsiLength(std::u16string_view wide) {
 std::u16string Utf8ToWide(std::string_view bytes, bool* had_invalid) {
   std::u16string out;
   out.reserve(bytes.size());
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    char32_t cp = 0;
-    const size_t n = DecodeOne(p + i, bytes.size() - i, &cp);
-    if (n == 0) {
+  ForEachUtf8CodePoint(bytes, [&](char32_t cp, bool invalid) {
+    if (invalid) {
       out.push_back(u'\xFFFD');
       if (had_invalid != nullptr) *had_invalid = true;
-      ++i;
     } else {
       AppendWide(out, cp);
-      i += n;
     }
-  }
+  });
   return out;
 }
 
