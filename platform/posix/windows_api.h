@@ -224,3 +224,7 @@ void SetLastError(DWORD dwErrCode);
 
 // Frees a buffer that FormatMessageA allocated (FORMAT_MESSAGE_ALLOCATE_BUFFER).
 HLOCAL LocalFree(HLOCAL hMem);
+
+// ---- Kernel objects ----------------------------------------------------------------
+// Closes a handle to a started process or an access token (see kernel_handles.h).
+BOOL CloseHandle(HANDLE hObject);
