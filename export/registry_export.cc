@@ -76,7 +76,12 @@ void TRegistryExport::ExportKey(const std::string& path) {
     }
   } re_enter{registry_, saved_path};
 
-  ExportTree(registry_.ActiveHandle(), registry_.ActivePath());
+  // A path typed with a trailing backslash names the same key; its section
+  // and the paths below it are written without it, so that no empty name
+  // appears between two backslashes.
+  std::string key_path = registry_.ActivePath();
+  while (!key_path.empty() && key_path.back() == '\\') key_path.pop_back();
+  ExportTree(registry_.ActiveHandle(), key_path);
 }
 
 void TRegistryExport::ExportTree(HKEY key, const std::string& path) {
