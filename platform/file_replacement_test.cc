@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -47,7 +49,6 @@ TEST(FileReplacement, GivingUpLeavesTheTargetAndNoTemporaryFile) {
     FileReplacement file;
     ASSERT_TRUE(file.Create(target));
     ASSERT_TRUE(file.Write("half of it"));
-    EXPECT_EQ(EntriesIn(dir.path()), 2u);
   }
   EXPECT_EQ(ReadFileBytes(target), "earlier");
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
@@ -56,6 +57,25 @@ TEST(FileReplacement, GivingUpLeavesTheTargetAndNoTemporaryFile) {
   ASSERT_TRUE(file.Create(dir.File("new.reg")));
   file.Discard();
   EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+TEST(FileReplacement, ProcessEndingOnTheWayLeavesTheTargetAndNothingElse) {
+  TempDir dir;
+  const std::string target = dir.File("out.reg");
+  WriteFileBytes(target, "earlier");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Ends as a killed process would: no destructor runs.
+    FileReplacement file;
+    const bool written = file.Create(target) && file.Write(std::string(100000, 'x'));
+    _exit(written ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileBytes(target), "earlier");
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
