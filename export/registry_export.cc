@@ -56,6 +56,7 @@ void TRegistryExport::WriteHeader(bool version5) {
 }
 
 void TRegistryExport::SetRootIndex(uint8_t index) {
+  if (index >= RootKeyTable.size()) index = 6;  // as RootIndexOf maps unknown handles
   root_index_ = index;
   registry_.SelectRoot(RootKeyTable[index].key);
   root_name_ = RootKeyTable[index].name;

@@ -4,7 +4,8 @@
 // just before it is renamed over the target. Elsewhere it is a named file
 // from the start. It gets the permissions of the file it replaces, or the
 // usual ones (0666 less the umask) for a new target; a target that is a
-// symbolic link is replaced where the link points, so the link stays.
+// symbolic link is replaced where the link points, so the link stays. A
+// target that is not a file (a device or a pipe) is written in place.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -54,6 +55,16 @@ bool FileReplacement::Create(const std::string& target) {
   if (stat(target_.c_str(), &status) == 0) {
     if (S_ISDIR(status.st_mode) || access(target_.c_str(), W_OK) != 0) return false;
     mode = status.st_mode & 07777;
+    if (!S_ISREG(status.st_mode)) {
+      // A device, pipe or socket (/dev/stdout, say) holds no earlier file to
+      // keep, and must not be replaced: it is written in place.
+      const int fd = open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      if (fd < 0) return false;
+      handle_ = fd;
+      open_ = true;
+      in_place_ = true;
+      return true;
+    }
   }
 
   int fd = -1;
@@ -94,6 +105,11 @@ bool FileReplacement::Write(std::string_view bytes) {
 FileReplacement::Outcome FileReplacement::Commit() {
   if (!open_) return Outcome::kWriteFailed;
   const int fd = static_cast<int>(handle_);
+  if (in_place_) {
+    open_ = false;
+    in_place_ = false;
+    return close(fd) == 0 ? Outcome::kDone : Outcome::kWriteFailed;
+  }
   if (fsync(fd) != 0) {
     Discard();
     return Outcome::kWriteFailed;
@@ -134,6 +150,7 @@ void FileReplacement::Discard() {
     close(static_cast<int>(handle_));
     open_ = false;
   }
+  in_place_ = false;
   if (!temporary_.empty()) {
     unlink(temporary_.c_str());
     temporary_.clear();

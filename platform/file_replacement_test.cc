@@ -2,6 +2,7 @@
 // and nothing is left beside it when a replacement is given up.
 #include "platform/file_replacement.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -106,6 +107,26 @@ TEST(FileReplacement, ReplacedFileKeepsItsPermissionsAndALinkStaysALink) {
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST(FileReplacement, PipeIsWrittenInPlace) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  FileReplacement file;
+  ASSERT_TRUE(file.Create(fifo));
+  ASSERT_TRUE(file.Write("through the pipe"));
+  EXPECT_EQ(file.Commit(), FileReplacement::Outcome::kDone);
+  char buffer[64] = {};
+  EXPECT_EQ(read(reader, buffer, sizeof buffer), 16);
+  EXPECT_STREQ(buffer, "through the pipe");
+  close(reader);
+  struct stat status {};
+  ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
 }  // namespace

@@ -295,6 +295,14 @@ TEST_F(ExportTest, ExistingFileIsReplacedNotAppendedTo) {
   EXPECT_EQ(EntriesIn(files_.path()), 1u);
 }
 
+TEST_F(ExportTest, DeviceIsWrittenInPlace) {
+  Set(kKey, "v", 1, std::string("x\0", 2));
+  const ProcessResult r = Orvik({"EXPORT", kKey, "/dev/stdout"});
+  EXPECT_EQ(r.out, FileOf({"\"v\"=\"x\""}));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink("/dev/stdout"));
+}
+
 TEST_F(ExportTest, FileThatCannotBeCreatedIsReported) {
   Set(kKey, "v", 1, std::string("x\0", 2));
   std::filesystem::create_directory(files_.File("folder"));
