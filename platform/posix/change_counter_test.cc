@@ -13,9 +13,9 @@ TEST(ChangeCounterTest, WritesMoveTheCounterForward) {
   orvik::test::TempDir dir;
   const std::string path = dir.File("counter");
   ChangeCounter writer;
-  ASSERT_TRUE(writer.Open(path, true, 0644));
+  ASSERT_TRUE(writer.Open(path, true, 0644, {}) == ERROR_SUCCESS);
   ChangeCounter reader;
-  ASSERT_TRUE(reader.Open(path, false, 0644));
+  ASSERT_TRUE(reader.Open(path, false, 0644, {}) == ERROR_SUCCESS);
   ASSERT_TRUE(reader.Available());
   const uint64_t start = reader.Load();
   EXPECT_EQ(start % 2, 0u);
@@ -43,10 +43,10 @@ TEST(ChangeCounterTest, WritesMoveTheCounterForward) {
 TEST(ChangeCounterTest, AReaderWithoutTheFileGoesOnWithoutIt) {
   orvik::test::TempDir dir;
   ChangeCounter reader;
-  EXPECT_TRUE(reader.Open(dir.File("missing"), false, 0644));
+  EXPECT_EQ(reader.Open(dir.File("missing"), false, 0644, {}), ERROR_SUCCESS);
   EXPECT_FALSE(reader.Available());
   ChangeCounter writer;
-  EXPECT_FALSE(writer.Open(dir.File("no/such/dir"), true, 0644));
+  EXPECT_NE(writer.Open(dir.File("no/such/dir"), true, 0644, {}), ERROR_SUCCESS);
 }
 
 }  // namespace

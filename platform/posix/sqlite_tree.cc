@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -19,6 +20,9 @@ namespace orvik::posix {
 namespace {
 
 constexpr int kSchemaVersion = 1;
+// The database header's application id of every store: "ORVK".
+constexpr int64_t kApplicationId = 0x4F52564B;
+static_assert(kApplicationId == 1330796107);
 // Values up to this size travel with an enumeration's list.
 constexpr int kCarriedDataSize = 1024;
 
@@ -96,18 +100,32 @@ void SyncFile(const std::string& path) {
 
 }  // namespace
 
-LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
+  const std::string& directory = place.directory;
   if (const LONG rc = EnsureDirectory(directory); rc != ERROR_SUCCESS) return rc;
+  DirectoryOwner owner;
+  if (const LONG rc = CheckRegistryDirectory(place, &owner); rc != ERROR_SUCCESS) return rc;
   const std::string path = DatabasePath(directory);
-  const bool existed = access(path.c_str(), F_OK) == 0;
+  // The database file is created here rather than by SQLite, so that it gets
+  // the directory owner's ownership (SQLite gives its -wal and -shm files the
+  // database's owner).
+  bool existed = true;
+  if (const int fd = CreateRegistryFile(path, 0644, owner); fd >= 0) {
+    close(fd);
+    existed = false;
+  } else if (errno != EEXIST && errno != EACCES && errno != EROFS) {
+    return FileOpenError(errno);
+  }
+  // A path, never a URI (the path begins with "/" or "./"), and no link.
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
       nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db);
+    if (rc == SQLITE_CANTOPEN_SYMLINK) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
     return access(directory.c_str(), W_OK) != 0 || (existed && access(path.c_str(), R_OK) != 0)
                ? ERROR_ACCESS_DENIED
                : ERROR_REGISTRY_IO_FAILED;
@@ -118,7 +136,9 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
   // with the size of the registry. Measured, the mapping bought no speed.
   sqlite3_exec(db, "PRAGMA mmap_size=0; PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
-  if (const LONG init = opened->Initialize(busy_timeout_ms); init != ERROR_SUCCESS) return init;
+  if (const LONG init = opened->Initialize(busy_timeout_ms, owner); init != ERROR_SUCCESS) {
+    return init;
+  }
   if (!existed) SyncFile(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
@@ -170,23 +190,47 @@ LONG SqliteTree::Exec(const char* sql) {
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::Initialize(int busy_timeout_ms) {
+LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
+  // What the database is, before anything in the directory is changed: a
+  // database of another program is left as it is.
   int version = 0;
+  int64_t application_id = 0;
+  int64_t objects = 0;
+  int64_t tables = 0;
   {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
-    sqlite3_finalize(stmt);
+    Statement probe;
+    int rc = probe.Prepare(db_,
+                           "SELECT (SELECT user_version FROM pragma_user_version), "
+                           "(SELECT application_id FROM pragma_application_id), "
+                           "(SELECT count(*) FROM sqlite_schema), "
+                           "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                           "name IN ('keys', 'vals'))");
+    if (rc != SQLITE_OK) return Fail(rc);
+    Query q(probe);
+    rc = q.Step();
     if (rc != SQLITE_ROW) return Fail(rc);
+    version = static_cast<int>(q.Int(0));
+    application_id = q.Int(1);
+    objects = q.Int(2);
+    tables = q.Int(3);
   }
+  const bool ours = application_id == kApplicationId ||
+                    // set up before stores carried the application id
+                    (application_id == 0 && version == kSchemaVersion && tables == 2);
+  const bool empty = application_id == 0 && version == 0 && objects == 0;
+  if (!ours && !empty) return ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY;
   // Every writer must move the shared counter; one that cannot may not write.
   struct stat info {};
   const unsigned mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0644;
-  if (!counter_.Open(ChangeCounterPath(directory_), writable_, mode)) {
+  if (LONG rc = counter_.Open(ChangeCounterPath(directory_), writable_, mode, owner);
+      rc != ERROR_SUCCESS) {
+    if (rc == ORVIK_ERROR_REGISTRY_FILE_LINKED || rc == ERROR_DISK_FULL) return rc;
     writable_ = false;
-    counter_.Open(ChangeCounterPath(directory_), false, mode);
+    if (rc = counter_.Open(ChangeCounterPath(directory_), false, mode, owner);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
   }
   if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   // Keep the WAL and its index after the last connection closes, so that a
@@ -251,7 +295,10 @@ LONG SqliteTree::CreateSchema() {
     if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
   }
   insert.Finalize();
-  if (LONG rc = Exec("PRAGMA user_version=1"); rc != ERROR_SUCCESS) return abort(rc);
+  if (LONG rc = Exec("PRAGMA user_version=1; PRAGMA application_id=1330796107");
+      rc != ERROR_SUCCESS) {
+    return abort(rc);
+  }
   return Exec("COMMIT");
 }
 

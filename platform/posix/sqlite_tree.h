@@ -9,6 +9,7 @@
 
 #include "platform/posix/change_counter.h"
 #include "platform/posix/sqlite_statement.h"
+#include "platform/posix/store_location.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {
@@ -27,7 +28,7 @@ class SqliteTree final : public Tree {
   static constexpr KeyId kCurrentConfig = 5;
 
   // Opens (creating when needed) the store in `directory`.
-  static LONG Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+  static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                    std::unique_ptr<SqliteTree>* tree);
   ~SqliteTree() override;
 
@@ -57,7 +58,7 @@ class SqliteTree final : public Tree {
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
-  LONG Initialize(int busy_timeout_ms);
+  LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
   LONG CreateSchema();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
