@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_cache.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/registry_store.h"
@@ -164,5 +165,11 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     return step.Finish(rc);
   }
   if (!step.writing() || tree.IsRoot(key)) return step.Finish(ERROR_ACCESS_DENIED);
-  return step.Finish(tree.DeleteKey(key));
+  const LONG result = step.Finish(tree.DeleteKey(key));
+  uint64_t before = 0;
+  uint64_t after = 0;
+  if (result == ERROR_SUCCESS && names.size() == 1 && tree.LastWriteAlone(&before, &after)) {
+    orvik::posix::ForgetChild(step.handle(), key, before, after);
+  }
+  return result;
 }

@@ -330,6 +330,7 @@ void SqliteTree::ReleaseHeldRead() {
 
 LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (write && !writable_) return ERROR_ACCESS_DENIED;
+  write_alone_ = false;
   int rc = SQLITE_OK;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
@@ -382,7 +383,16 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
     return Fail(rc);
   }
   // Odd stamps: never equal to a counter stamp.
-  *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
+  auto slow_stamp = [version](uint64_t changes) {
+    return (((static_cast<uint64_t>(version) << 32) ^ changes) << 1) | 1;
+  };
+  *stamp = slow_stamp(local_changes_);
+  if (write && run_txn_open_) {
+    // Inside the run transaction no other process commits: the step moves
+    // the stamp of the read steps from before to after it and no further.
+    write_before_ = slow_stamp(local_changes_ - 1);
+    write_after_ = slow_stamp(local_changes_ + 1);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -397,14 +407,29 @@ LONG SqliteTree::End(bool commit) {
   if (step_is_txn_) {
     rc = commit ? Run(commit_, "COMMIT") : Run(rollback_, "ROLLBACK");
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
-    if (in_write_step_) counter_.EndWrite();
+    if (in_write_step_) {
+      counter_.EndWrite();
+      uint64_t before = 0;
+      uint64_t after = 0;
+      write_alone_ = commit && rc == SQLITE_OK && counter_.LastWriteAlone(&before, &after);
+      write_before_ = before << 1;
+      write_after_ = after << 1;
+    }
   } else if (step_is_savepoint_) {
     if (!commit) Run(rollback_to_, "ROLLBACK TO step");
     rc = Run(release_, "RELEASE step");
+    write_alone_ = in_write_step_ && commit && rc == SQLITE_OK;
   }
   step_is_txn_ = false;
   step_is_savepoint_ = false;
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+}
+
+bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
+  if (!write_alone_) return false;
+  *before = write_before_;
+  *after = write_after_;
+  return true;
 }
 
 LONG SqliteTree::Flush() {

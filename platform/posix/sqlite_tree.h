@@ -41,6 +41,7 @@ class SqliteTree final : public Tree {
   bool Writable() const override { return writable_; }
   LONG Begin(bool write, uint64_t* stamp) override;
   LONG End(bool commit) override;
+  bool LastWriteAlone(uint64_t* before, uint64_t* after) const override;
   bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
@@ -84,6 +85,9 @@ class SqliteTree final : public Tree {
   bool wrote_ = false;              // this process changed the store
   bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
   uint64_t local_changes_ = 0;
+  bool write_alone_ = false;   // the last write step was the only change
+  uint64_t write_before_ = 0;  // between these stamps
+  uint64_t write_after_ = 0;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;

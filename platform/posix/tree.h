@@ -65,6 +65,16 @@ class Tree {
   virtual LONG Begin(bool write, uint64_t* stamp) = 0;
   // Ends the step; `commit` false undoes a write step's changes.
   virtual LONG End(bool commit) = 0;
+  // After a write step that kept its changes: true when they were the only
+  // change between the stamp *before (of a read step just before it) and
+  // the stamp *after (of a read step just after it), so that what was read
+  // at *before, brought up to date with the step's own change, holds at
+  // *after.
+  virtual bool LastWriteAlone(uint64_t* before, uint64_t* after) const {
+    (void)before;
+    (void)after;
+    return false;
+  }
 
   // The tree's top keys, which cannot be removed.
   virtual bool IsRoot(KeyId key) const = 0;
