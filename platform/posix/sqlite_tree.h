@@ -48,6 +48,7 @@ class SqliteTree final : public Tree {
   LONG CreateChild(KeyId parent, std::u16string_view name,
                    const std::optional<std::u16string>& class_name, KeyId* child) override;
   LONG DeleteKey(KeyId key) override;
+  LONG KeyDepth(KeyId key, int* depth) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
   LONG SetKeySecurity(KeyId key, std::string_view security) override;
   LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
@@ -92,6 +93,7 @@ class SqliteTree final : public Tree {
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
+  Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement update_value_, insert_value_, delete_value_;

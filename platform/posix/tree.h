@@ -85,6 +85,8 @@ class Tree {
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
   // ERROR_ACCESS_DENIED when the key has subkeys.
   virtual LONG DeleteKey(KeyId key) = 0;
+  // The number of keys from the key up to its top key (0 for a top key).
+  virtual LONG KeyDepth(KeyId key, int* depth) = 0;
   virtual LONG GetKeyInfo(KeyId key, KeyInfo* info) = 0;
   virtual LONG SetKeySecurity(KeyId key, std::string_view security) = 0;
   // Subkeys in ascending order of their folded names (as UTF-16 code units).
