@@ -102,10 +102,16 @@ void SyncFile(const std::string& path) {
 
 LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
-  const std::string& directory = place.directory;
-  if (const LONG rc = EnsureDirectory(directory); rc != ERROR_SUCCESS) return rc;
+  if (const LONG rc = EnsureDirectory(place.directory); rc != ERROR_SUCCESS) return rc;
+  // Links on the way to the directory are the user's own choice; from there
+  // on no link is followed.
+  RegistryPlace resolved = place;
+  if (const LONG rc = ResolveDirectory(place.directory, &resolved.directory); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  const std::string& directory = resolved.directory;
   DirectoryOwner owner;
-  if (const LONG rc = CheckRegistryDirectory(place, &owner); rc != ERROR_SUCCESS) return rc;
+  if (const LONG rc = CheckRegistryDirectory(resolved, &owner); rc != ERROR_SUCCESS) return rc;
   const std::string path = DatabasePath(directory);
   // The database file is created here rather than by SQLite, so that it gets
   // the directory owner's ownership (SQLite gives its -wal and -shm files the

@@ -77,6 +77,14 @@ LONG EnsureDirectory(const std::string& directory) {
   return ERROR_SUCCESS;
 }
 
+LONG ResolveDirectory(const std::string& directory, std::string* resolved) {
+  char* path = realpath(directory.c_str(), nullptr);
+  if (path == nullptr) return FileOpenError(errno);
+  *resolved = path;
+  std::free(path);
+  return ERROR_SUCCESS;
+}
+
 LONG CheckRegistryDirectory(const RegistryPlace& place, DirectoryOwner* owner) {
   struct stat info {};
   if (stat(place.directory.c_str(), &info) != 0) return FileOpenError(errno);

@@ -28,6 +28,10 @@ LONG FindRegistryDirectory(RegistryPlace* place);
 // ERROR_REGISTRY_IO_FAILED for any other failure.
 LONG EnsureDirectory(const std::string& directory);
 
+// The directory's own path, without symbolic links (the registry's files
+// are then opened with no link anywhere in their paths).
+LONG ResolveDirectory(const std::string& directory, std::string* resolved);
+
 // The owner that files created in the registry directory get.
 struct DirectoryOwner {
   uid_t uid = 0;

@@ -99,6 +99,17 @@ TEST_F(StoreSafetyTest, NoFileOfTheRegistryIsOpenedThroughALink) {
   }
 }
 
+TEST_F(StoreSafetyTest, ALinkOnTheWayToTheDirectoryIsTheUsersChoice) {
+  TempDir parent;
+  fs::create_directory(parent.File("real"));
+  fs::create_directory_symlink(parent.File("real"), parent.File("link"));
+  SetUpRegistry(parent.File("link") + "/reg");
+  EXPECT_TRUE(fs::exists(parent.File("real") + "/reg/registry.db"));
+  fs::create_directory_symlink(parent.File("real") + "/reg", parent.File("reg-link"));
+  EXPECT_EQ(Tool({"read", "HKCU\\Software\\Kept", "v"}, parent.File("reg-link")).out,
+            std::string("kept\0\n", 6));
+}
+
 // ---- Other users' directories -------------------------------------------------------
 
 TEST_F(StoreSafetyTest, AnotherUsersOrAWorldWritableDirectoryIsRefused) {
