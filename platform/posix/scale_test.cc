@@ -24,6 +24,7 @@ class ScaleTest : public RegistryTest {
     HandleTable* handles = OpenedHandles();
     if (handles == nullptr) return 0;
     auto* tree = dynamic_cast<SqliteTree*>(handles->Find(HKEY_LOCAL_MACHINE)->tree);
+    if (tree == nullptr) return 0;
     sqlite3* db = tree->db();
     for (sqlite3_stmt* s = sqlite3_next_stmt(db, nullptr); s != nullptr;
          s = sqlite3_next_stmt(db, s)) {
