@@ -1,0 +1,114 @@
+// COPY: walks the source tree and writes every value exactly as stored into
+// the destination tree, creating its keys as it goes.
+#include "manip/copy_engine.h"
+
+#include <vector>
+
+#include "manip/name_match.h"
+#include "manip/root_keys.h"
+#include "manip/system_error_text.h"
+#include "manip/value_copy.h"
+#include "registry/exception.h"
+
+namespace orvik {
+
+namespace {
+
+// A subkey's path below parent_path; an empty parent (the root) or one that
+// ends with a backslash gets no second separator.
+std::string ChildPath(const std::string& parent_path, const std::string& name) {
+  if (parent_path.empty()) return name;
+  if (parent_path.back() == '\\') return parent_path + name;
+  return parent_path + "\\" + name;
+}
+
+// The names along a SubKey path as the registry reads it: one leading
+// backslash (the path rule's "from the root") and one trailing backslash
+// carry no name.
+std::vector<std::string_view> PathNames(std::string_view path) {
+  if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  std::vector<std::string_view> names;
+  if (path.empty()) return names;
+  for (;;) {
+    const size_t backslash = path.find('\\');
+    names.push_back(path.substr(0, backslash));
+    if (backslash == std::string_view::npos) break;
+    path.remove_prefix(backslash + 1);
+  }
+  return names;
+}
+
+void CopyValues(CopyRun& run) {
+  TStringList names;
+  run.source.ListValueNames(names);
+  StoredValueData value;
+  for (const std::string& name : names) {
+    const WideName wide_name = ToWideName(name);
+    if (ReadStoredValue(run.source, wide_name, value) != ERROR_SUCCESS) {
+      throw ERegistryException("Failed to get data for '" + name + "'");
+    }
+    if (const LONG status = WriteStoredValue(run.destination, wide_name, value);
+        status != ERROR_SUCCESS) {
+      throw RefusedChange(status);
+    }
+  }
+}
+
+}  // namespace
+
+bool PathWithinTree(const std::string& path, const std::string& tree) {
+  const std::vector<std::string_view> path_names = PathNames(path);
+  const std::vector<std::string_view> tree_names = PathNames(tree);
+  if (path_names.size() < tree_names.size()) return false;
+  for (size_t i = 0; i < tree_names.size(); ++i) {
+    if (CompareNamesIgnoringCase(path_names[i], tree_names[i]) != 0) return false;
+  }
+  return true;
+}
+
+void CopyKeyTree(CopyRun& run, const std::string& source_path,
+                 const std::string& destination_path) {
+  // Every level enters its keys from the roots, so it needs nothing of the
+  // keys its caller had entered.
+  run.source.LeaveKey();
+  if (!run.source.EnterKey(source_path, false)) {
+    throw Exception("Error: Key: " + source_path + " does not exist!");
+  }
+  run.destination.LeaveKey();
+  if (!run.destination.EnterKey(destination_path, true)) {
+    throw RefusedChange(run.destination.LastError());
+  }
+  CopyValues(run);
+  if (run.recursion_flag != "/s") return;
+
+  // Listed after this key's values are written.
+  TStringList sub_keys;
+  run.source.ListSubKeys(sub_keys);
+  for (const std::string& name : sub_keys) {
+    CopyKeyTree(run, ChildPath(source_path, name), ChildPath(destination_path, name));
+  }
+}
+
+int CopyKey(const std::string& source_key_name, const std::string& destination_key_name,
+            const std::string& recursion_flag, const std::string& force_flag) {
+  (void)force_flag;  // accepted for compatibility; it changes nothing
+  CopyRun run;
+  run.recursion_flag = recursion_flag;
+  std::string source_path = source_key_name;
+  std::string source_root;
+  ResolveKeyName(run.source, source_root, source_path);
+  std::string destination_path = destination_key_name;
+  std::string destination_root;
+  ResolveKeyName(run.destination, destination_root, destination_path);
+
+  // A tree copied into itself would meet its own copies and grow without end.
+  if (recursion_flag == "/s" && RootKeyFromName(source_root) == RootKeyFromName(destination_root) &&
+      PathWithinTree(destination_path, source_path)) {
+    throw Exception("Error: Invalid command-line parameters");
+  }
+  CopyKeyTree(run, source_path, destination_path);
+  return 0;
+}
+
+}  // namespace orvik
