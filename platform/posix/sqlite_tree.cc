@@ -130,12 +130,11 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,     &savepoint_,
-        &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
-        &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
-        &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &update_value_, &insert_value_,
-        &delete_value_}) {
+       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,    &savepoint_,
+        &release_,      &rollback_to_,  &data_version_,  &key_exists_,  &find_child_,
+        &create_child_, &has_children_, &delete_values_, &delete_key_,  &key_row_,
+        &child_stats_,  &value_stats_,  &set_security_,  &touch_,       &list_children_,
+        &list_values_,  &value_data_,   &read_value_,    &write_value_, &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -302,7 +301,7 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   }
   ReleaseHeldRead();
   if (write) {
-    if (policy_ == CommitPolicy::kPerCall) {
+    if (policy_ == CommitPolicy::kPerCall && !grouping_) {
       rc = Run(begin_write_, "BEGIN IMMEDIATE");
       step_is_txn_ = rc == SQLITE_OK;
       if (step_is_txn_) counter_.BeginWrite();
@@ -311,6 +310,8 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
         rc = Run(begin_write_, "BEGIN IMMEDIATE");
         run_txn_open_ = rc == SQLITE_OK;
         if (run_txn_open_) counter_.BeginWrite();
+        group_steps_ = 0;
+        group_start_ = std::chrono::steady_clock::now();
       }
       if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
       step_is_savepoint_ = rc == SQLITE_OK;
@@ -355,22 +356,38 @@ LONG SqliteTree::End(bool commit) {
     if (!commit) Run(rollback_to_, "ROLLBACK TO step");
     rc = Run(release_, "RELEASE step");
   }
+  const bool group_step = step_is_savepoint_ && grouping_ && policy_ == CommitPolicy::kPerCall;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
-  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+  if (rc != SQLITE_OK) return Fail(rc);
+  if (group_step && (++group_steps_ >= kGroupSteps ||
+                     std::chrono::steady_clock::now() - group_start_ >= kGroupTime)) {
+    return CommitRunTransaction();
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::CommitRunTransaction() {
+  if (!run_txn_open_) return ERROR_SUCCESS;
+  run_txn_open_ = false;
+  LONG result = ERROR_SUCCESS;
+  if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
+    Run(rollback_, "ROLLBACK");
+    result = Fail(rc);
+  }
+  counter_.EndWrite();
+  return result;
+}
+
+LONG SqliteTree::SetGrouping(bool on) {
+  grouping_ = on;
+  if (on || policy_ != CommitPolicy::kPerCall || in_step_) return ERROR_SUCCESS;
+  return CommitRunTransaction();
 }
 
 LONG SqliteTree::Flush() {
-  LONG result = ERROR_SUCCESS;
   ReleaseHeldRead();
-  if (run_txn_open_) {
-    run_txn_open_ = false;
-    if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
-      Run(rollback_, "ROLLBACK");
-      result = Fail(rc);
-    }
-    counter_.EndWrite();
-  }
+  const LONG result = CommitRunTransaction();
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
     SyncFile(path_ + "-wal");
@@ -469,7 +486,7 @@ LONG SqliteTree::DeleteKey(KeyId key) {
   return Touch(parent);
 }
 
-LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
   if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
@@ -484,6 +501,11 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
     info->security = std::string(q.Blob(1));
     info->last_write = q.Int(2);
   }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+  if (LONG rc = GetKeyHeader(key, info); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(child_stats_,
                    "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
       rc != SQLITE_OK) {
@@ -538,8 +560,8 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   if (int rc =
           Use(list_values_,
-              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
-              "FROM vals WHERE key=? ORDER BY id");
+              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END, "
+              "fit_size FROM vals WHERE key=? ORDER BY id");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -554,6 +576,7 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
     entry.type = ToDword(q.Int(2));
     entry.size = static_cast<size_t>(q.Int(3));
     if (!q.IsNull(4)) entry.data = std::string(q.Blob(4));
+    entry.fit_size = static_cast<size_t>(q.Int(5));
     values->push_back(std::move(entry));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
@@ -590,27 +613,19 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
     return ERROR_INVALID_PARAMETER;
   }
-  const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc =
-          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  // One statement: a new value goes to the end of the order, an existing one
+  // keeps its row (its place in the order) and its name's spelling.
+  if (int rc = Use(write_value_,
+                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(update_value_);
-    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  }
-  if (sqlite3_changes(db_) == 0) {
-    if (int rc = Use(insert_value_,
-                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
-        rc != SQLITE_OK) {
-      return Fail(rc);
-    }
-    Query q(insert_value_);
-    q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
+    Query q(write_value_);
+    q.Bind(key).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   }

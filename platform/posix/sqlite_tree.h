@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,14 @@ class SqliteTree final : public Tree {
   // process durable on disk. Called when the store closes.
   LONG Flush();
 
+  // With grouping on, write steps under kPerCall are savepoints in a group
+  // transaction that commits after kGroupSteps steps or kGroupTime, and when
+  // grouping ends: each step stays all or nothing, and a killed process
+  // loses at most its last group. Turning it off commits the open group.
+  static constexpr int kGroupSteps = 1000;
+  static constexpr std::chrono::milliseconds kGroupTime{50};
+  LONG SetGrouping(bool on);
+
   sqlite3* db() const { return db_; }
 
   bool Writable() const override { return writable_; }
@@ -47,6 +56,7 @@ class SqliteTree final : public Tree {
                    const std::optional<std::u16string>& class_name, KeyId* child) override;
   LONG DeleteKey(KeyId key) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
+  LONG GetKeyHeader(KeyId key, KeyInfo* info) override;
   LONG SetKeySecurity(KeyId key, std::string_view security) override;
   LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
   LONG ListValues(KeyId key, std::vector<ValueEntry>* values) override;
@@ -65,6 +75,7 @@ class SqliteTree final : public Tree {
   void ReleaseHeldRead();
   LONG Touch(KeyId key);
   LONG Fail(int rc);
+  LONG CommitRunTransaction();
 
   sqlite3* db_;
   std::string directory_;
@@ -83,13 +94,16 @@ class SqliteTree final : public Tree {
   bool wrote_ = false;              // this process changed the store
   bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
   uint64_t local_changes_ = 0;
+  bool grouping_ = false;  // SetGrouping(true)
+  int group_steps_ = 0;    // write steps in the open group
+  std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement update_value_, insert_value_, delete_value_;
+  Statement write_value_, delete_value_;
 };
 
 }  // namespace orvik::posix

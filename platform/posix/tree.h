@@ -46,6 +46,7 @@ struct ValueEntry {
   DWORD type = 0;
   size_t size = 0;
   std::optional<std::string> data;  // present when small enough to carry along
+  size_t fit_size = 0;              // larger of the stored and the ANSI size
 };
 
 struct StoredValue {
@@ -76,6 +77,9 @@ class Tree {
   // ERROR_ACCESS_DENIED when the key has subkeys.
   virtual LONG DeleteKey(KeyId key) = 0;
   virtual LONG GetKeyInfo(KeyId key, KeyInfo* info) = 0;
+  // Only the class name, security descriptor and last-write time of KeyInfo
+  // (the counts and lengths stay zero); ERROR_KEY_DELETED when it is gone.
+  virtual LONG GetKeyHeader(KeyId key, KeyInfo* info) = 0;
   virtual LONG SetKeySecurity(KeyId key, std::string_view security) = 0;
   // Subkeys in ascending order of their folded names (as UTF-16 code units).
   virtual LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) = 0;
