@@ -8,6 +8,7 @@
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
 #include "manip/value_copy.h"
+#include "platform/change_group.h"
 #include "registry/exception.h"
 
 namespace orvik {
@@ -39,16 +40,22 @@ std::vector<std::string_view> PathNames(std::string_view path) {
   return names;
 }
 
+// Reads all of the key's values before writing any: a write changes the
+// registry, after which each read would have to ask the store again instead
+// of the listing the platform keeps of the key.
 void CopyValues(CopyRun& run) {
   TStringList names;
   run.source.ListValueNames(names);
-  StoredValueData value;
-  for (const std::string& name : names) {
-    const WideName wide_name = ToWideName(name);
-    if (ReadStoredValue(run.source, wide_name, value) != ERROR_SUCCESS) {
-      throw ERegistryException("Failed to get data for '" + name + "'");
+  std::vector<WideName> wide_names(names.size());
+  std::vector<StoredValueData> values(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    wide_names[i] = ToWideName(names[i]);
+    if (ReadStoredValue(run.source, wide_names[i], values[i]) != ERROR_SUCCESS) {
+      throw ERegistryException("Failed to get data for '" + names[i] + "'");
     }
-    if (const LONG status = WriteStoredValue(run.destination, wide_name, value);
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (const LONG status = WriteStoredValue(run.destination, wide_names[i], values[i]);
         status != ERROR_SUCCESS) {
       throw RefusedChange(status);
     }
@@ -107,7 +114,18 @@ int CopyKey(const std::string& source_key_name, const std::string& destination_k
       PathWithinTree(destination_path, source_path)) {
     throw Exception("Error: Invalid command-line parameters");
   }
+  // Many small changes in a row: the platform may commit them in groups.
+  // What was copied before a failure stays, as without grouping.
+  struct Group {
+    bool open = true;
+    ~Group() {
+      if (open) EndChangeGroup();
+    }
+  } group;
+  BeginChangeGroup();
   CopyKeyTree(run, source_path, destination_path);
+  group.open = false;
+  if (const LONG status = EndChangeGroup(); status != ERROR_SUCCESS) throw RefusedChange(status);
   return 0;
 }
 
