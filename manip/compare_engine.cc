@@ -80,10 +80,10 @@ void CompareCommonValues(CompareRun& run, const std::string& first_path,
     const size_t other = second_index.Find(name);
     if (other == NameIndex::npos) continue;
     const std::string& second_name = second_names[other];
-    const DWORD first_type = QueryValueType(run.first, name);
-    const std::string first_text = ReadValueAsText(run.first, name);
-    const DWORD second_type = QueryValueType(run.second, second_name);
-    const std::string second_text = ReadValueAsText(run.second, second_name);
+    DWORD first_type = REG_NONE;
+    const std::string first_text = ReadValueTypeAndText(run.first, name, first_type);
+    DWORD second_type = REG_NONE;
+    const std::string second_text = ReadValueTypeAndText(run.second, second_name, second_type);
     const bool differs = first_type != second_type || first_text != second_text;
     if (differs) {
       run.difference_found = true;
@@ -106,8 +106,8 @@ void ReportOneSidedValues(CompareRun& run, const std::string& marker, TRegistry&
     if (other_index.Find(name) != NameIndex::npos) continue;
     run.difference_found = true;
     if (run.output_mode == "/os" || run.output_mode == "/on") return;
-    const DWORD type = QueryValueType(side, name);
-    const std::string text = ReadValueAsText(side, name);
+    DWORD type = REG_NONE;
+    const std::string text = ReadValueTypeAndText(side, name, type);
     PrintCompareLine(run.out, marker, root_text, path, name, text, type);
   }
 }
@@ -167,10 +167,10 @@ void CompareOneValue(CompareRun& run, std::string value_name, const std::string&
   if (!run.second.ValuePresent(value_name)) {
     throw Exception("Error: Key: " + second_path + " Value: " + value_name + " does not exist!");
   }
-  const DWORD first_type = QueryValueType(run.first, value_name);
-  const std::string first_text = ReadValueAsText(run.first, value_name);
-  const DWORD second_type = QueryValueType(run.second, value_name);
-  const std::string second_text = ReadValueAsText(run.second, value_name);
+  DWORD first_type = REG_NONE;
+  const std::string first_text = ReadValueTypeAndText(run.first, value_name, first_type);
+  DWORD second_type = REG_NONE;
+  const std::string second_text = ReadValueTypeAndText(run.second, value_name, second_type);
   if (first_type == second_type && first_text == second_text) return;
   run.difference_found = true;
   PrintCompareLine(run.out, "<", run.first_root, first_path, value_name, first_text, first_type);
