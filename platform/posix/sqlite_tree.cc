@@ -325,18 +325,23 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (rc != SQLITE_OK) return Fail(rc);
   in_step_ = true;
   in_write_step_ = write;
-  int64_t version = 0;
-  if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
-    Query q(data_version_);
-    rc = q.Step();
-    if (rc == SQLITE_ROW) version = q.Int(0);
-  }
-  if (rc != SQLITE_ROW) {
-    End(false);
-    return Fail(rc);
+  if (step_is_savepoint_) step_start_touch_ = pending_touch_;
+  // No other process commits while the run transaction holds the write lock,
+  // so the version read once in it holds for all its steps.
+  if (!run_txn_open_ || !run_version_known_) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) data_version_value_ = q.Int(0);
+    }
+    if (rc != SQLITE_ROW) {
+      End(false);
+      return Fail(rc);
+    }
+    run_version_known_ = run_txn_open_;
   }
   // Odd stamps: never equal to a counter stamp.
-  *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
+  *stamp = (((static_cast<uint64_t>(data_version_value_) << 32) ^ local_changes_) << 1) | 1;
   return ERROR_SUCCESS;
 }
 
@@ -353,7 +358,10 @@ LONG SqliteTree::End(bool commit) {
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
     if (in_write_step_) counter_.EndWrite();
   } else if (step_is_savepoint_) {
-    if (!commit) Run(rollback_to_, "ROLLBACK TO step");
+    if (!commit) {
+      Run(rollback_to_, "ROLLBACK TO step");
+      pending_touch_ = step_start_touch_;
+    }
     rc = Run(release_, "RELEASE step");
   }
   const bool group_step = step_is_savepoint_ && grouping_ && policy_ == CommitPolicy::kPerCall;
@@ -369,9 +377,12 @@ LONG SqliteTree::End(bool commit) {
 
 LONG SqliteTree::CommitRunTransaction() {
   if (!run_txn_open_) return ERROR_SUCCESS;
+  LONG result = FlushTouch();
   run_txn_open_ = false;
-  LONG result = ERROR_SUCCESS;
-  if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
+  run_version_known_ = false;
+  if (result != ERROR_SUCCESS) {
+    Run(rollback_, "ROLLBACK");
+  } else if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
     Run(rollback_, "ROLLBACK");
     result = Fail(rc);
   }
@@ -422,11 +433,33 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
 }
 
 LONG SqliteTree::Touch(KeyId key) {
+  // Inside the run transaction the last-write time of a key that one step
+  // after another changes is written once, when another key is touched, the
+  // time is read, or the transaction commits. A step that fails takes its
+  // touch back with its other changes.
+  if (step_is_savepoint_) {
+    if (pending_touch_.key != 0 && pending_touch_.key != key) {
+      if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
+    }
+    pending_touch_ = PendingTouch{key, NowAsFileTime()};
+    return ERROR_SUCCESS;
+  }
+  return WriteTouch(key, NowAsFileTime());
+}
+
+LONG SqliteTree::FlushTouch() {
+  if (pending_touch_.key == 0) return ERROR_SUCCESS;
+  const PendingTouch touch = pending_touch_;
+  pending_touch_ = PendingTouch{};
+  return WriteTouch(touch.key, touch.time);
+}
+
+LONG SqliteTree::WriteTouch(KeyId key, int64_t time) {
   if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(touch_);
-  const int rc = q.Bind(NowAsFileTime()).Bind(key).Step();
+  const int rc = q.Bind(time).Bind(key).Step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
@@ -488,6 +521,7 @@ LONG SqliteTree::DeleteKey(KeyId key) {
 
 LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -542,6 +576,7 @@ LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(list_children_,
                    "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
       rc != SQLITE_OK) {

@@ -74,6 +74,8 @@ class SqliteTree final : public Tree {
   int Use(Statement& statement, const char* sql);
   void ReleaseHeldRead();
   LONG Touch(KeyId key);
+  LONG FlushTouch();
+  LONG WriteTouch(KeyId key, int64_t time);
   LONG Fail(int rc);
   LONG CommitRunTransaction();
 
@@ -94,8 +96,16 @@ class SqliteTree final : public Tree {
   bool wrote_ = false;              // this process changed the store
   bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
   uint64_t local_changes_ = 0;
-  bool grouping_ = false;  // SetGrouping(true)
-  int group_steps_ = 0;    // write steps in the open group
+  int64_t data_version_value_ = 0;  // PRAGMA data_version at the last step's start
+  bool run_version_known_ = false;  // read since the run transaction began
+  struct PendingTouch {
+    KeyId key = 0;  // 0: none
+    int64_t time = 0;
+  };
+  PendingTouch pending_touch_;     // last-write time not yet written
+  PendingTouch step_start_touch_;  // as it was when the step began
+  bool grouping_ = false;          // SetGrouping(true)
+  int group_steps_ = 0;            // write steps in the open group
   std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
