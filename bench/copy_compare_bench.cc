@@ -242,8 +242,8 @@ Figures Report(const char* operation, const Tree& tree, const Run& run, int expe
   }
   figures.rate = static_cast<double>(tree.values) / run.seconds;
   figures.peak_kib = run.peak_kib;
-  std::printf("%-22s %-9s %8ld %8.2f %10.0f %8.2f", operation, tree.label, tree.values, run.seconds,
-              figures.rate, figures.rate / target);
+  std::printf("%-22s %-9s %8ld %8.2f %6.2f %10.0f %8.2f", operation, tree.label, tree.values,
+              run.seconds, run.cpu_seconds, figures.rate, figures.rate / target);
   if (reference != nullptr && reference->rate > 0) {
     std::printf(
         " %8.2f %9ld %8.2f%s\n", figures.rate / reference->rate, run.peak_kib,
