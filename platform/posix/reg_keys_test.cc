@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/change_group.h"
 #include "platform/posix/registry_fixture.h"
 
 namespace orvik::posix {
@@ -400,35 +401,43 @@ TEST_F(KeysTest, LastWriteTimeFollowsChanges) {
                                                  .count() *
                                              10 +
                                          116444736000000000LL);
-  HKEY key = Create(HKEY_CURRENT_USER, "Software\\Time");
-  uint64_t previous = last_write(key);
-  EXPECT_NEAR(static_cast<double>(previous), static_cast<double>(now), 5e7);  // within 5 s
-  for (int step = 0; step < 4; ++step) {
-    pause();
-    HKEY child = nullptr;
-    switch (step) {
-      case 0:
-        SetString(key, "v", "x");
-        break;
-      case 1:
-        ASSERT_EQ(RegDeleteValueA(key, "v"), ERROR_SUCCESS);
-        break;
-      case 2:
-        child = Create(key, "Child");
-        RegCloseKey(child);
-        break;
-      case 3:
-        ASSERT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
-        break;
+  // Each call by itself, then in a change group, where several changes to a
+  // key may share one write of its time.
+  for (const bool grouped : {false, true}) {
+    if (grouped) BeginChangeGroup();
+    HKEY key = Create(HKEY_CURRENT_USER, grouped ? "Software\\GroupedTime" : "Software\\Time");
+    uint64_t previous = last_write(key);
+    EXPECT_NEAR(static_cast<double>(previous), static_cast<double>(now), 5e7);  // within 5 s
+    for (int step = 0; step < 4; ++step) {
+      pause();
+      HKEY child = nullptr;
+      switch (step) {
+        case 0:
+          SetString(key, "v", "x");
+          break;
+        case 1:
+          ASSERT_EQ(RegDeleteValueA(key, "v"), ERROR_SUCCESS);
+          break;
+        case 2:
+          child = Create(key, "Child");
+          RegCloseKey(child);
+          break;
+        case 3:
+          ASSERT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
+          break;
+      }
+      const uint64_t current = last_write(key);
+      EXPECT_GT(current, previous) << "step " << step;
+      previous = current;
     }
-    const uint64_t current = last_write(key);
-    EXPECT_GT(current, previous) << "step " << step;
-    previous = current;
+    pause();
+    ValueNames(key);  // reading changes nothing
+    EXPECT_EQ(last_write(key), previous);
+    RegCloseKey(key);
+    if (grouped) {
+      EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
+    }
   }
-  pause();
-  ValueNames(key);  // reading changes nothing
-  EXPECT_EQ(last_write(key), previous);
-  RegCloseKey(key);
 }
 
 }  // namespace
