@@ -239,9 +239,10 @@ TEST_F(CopyTest, ARefusedChangeIsReportedAndAReadOnlySourceIsCopied) {
 // ---- A run killed in the middle of a tree copy -------------------------------------
 
 // The data of value i of key k: its length and bytes follow from the name
-// alone, some long enough to span several database pages.
+// alone, some longer than a database page.
 std::string ExpectedData(int k, int i) {
-  const auto length = static_cast<size_t>((k * 7 + i) % 5 == 0 ? 9000 + k : 1 + (k * 31 + i) % 300);
+  const auto length =
+      static_cast<size_t>((k * 7 + i) % 40 == 0 ? 5000 + k : 1 + (k * 31 + i) % 300);
   std::string data(length, '\0');
   for (size_t n = 0; n < length; ++n)
     data[n] = static_cast<char>((static_cast<size_t>(k + i) + n) & 0xFF);
