@@ -40,22 +40,28 @@ std::vector<std::string_view> PathNames(std::string_view path) {
   return names;
 }
 
-// Reads all of the key's values before writing any: a write changes the
-// registry, after which each read would have to ask the store again instead
-// of the listing the platform keeps of the key.
-void CopyValues(CopyRun& run) {
-  TStringList names;
-  run.source.ListValueNames(names);
-  std::vector<WideName> wide_names(names.size());
-  std::vector<StoredValueData> values(names.size());
-  for (size_t i = 0; i < names.size(); ++i) {
-    wide_names[i] = ToWideName(names[i]);
-    if (ReadStoredValue(run.source, wide_names[i], values[i]) != ERROR_SUCCESS) {
-      throw ERegistryException("Failed to get data for '" + names[i] + "'");
+// The values of one key as stored, read before any of them is written.
+struct KeyValues {
+  std::vector<std::string> names;
+  std::vector<WideName> wide_names;
+  std::vector<StoredValueData> values;
+};
+
+void ReadValues(CopyRun& run, KeyValues& key) {
+  run.source.ListValueNames(key.names);
+  key.wide_names.resize(key.names.size());
+  key.values.resize(key.names.size());
+  for (size_t i = 0; i < key.names.size(); ++i) {
+    key.wide_names[i] = ToWideName(key.names[i]);
+    if (ReadStoredValue(run.source, key.wide_names[i], key.values[i]) != ERROR_SUCCESS) {
+      throw ERegistryException("Failed to get data for '" + key.names[i] + "'");
     }
   }
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (const LONG status = WriteStoredValue(run.destination, wide_names[i], values[i]);
+}
+
+void WriteValues(CopyRun& run, const KeyValues& key) {
+  for (size_t i = 0; i < key.names.size(); ++i) {
+    if (const LONG status = WriteStoredValue(run.destination, key.wide_names[i], key.values[i]);
         status != ERROR_SUCCESS) {
       throw RefusedChange(status);
     }
@@ -82,16 +88,21 @@ void CopyKeyTree(CopyRun& run, const std::string& source_path,
   if (!run.source.EnterKey(source_path, false)) {
     throw Exception("Error: Key: " + source_path + " does not exist!");
   }
+  // The source key is read whole before anything is written: once the
+  // registry changes, every read would have to ask the store again instead
+  // of the listings the platform keeps of the key. Its subkeys are the same
+  // before and after this level's writes, since /s refuses a destination
+  // inside the source.
+  KeyValues key;
+  ReadValues(run, key);
+  TStringList sub_keys;
+  if (run.recursion_flag == "/s") run.source.ListSubKeys(sub_keys);
+
   run.destination.LeaveKey();
   if (!run.destination.EnterKey(destination_path, true)) {
     throw RefusedChange(run.destination.LastError());
   }
-  CopyValues(run);
-  if (run.recursion_flag != "/s") return;
-
-  // Listed after this key's values are written.
-  TStringList sub_keys;
-  run.source.ListSubKeys(sub_keys);
+  WriteValues(run, key);
   for (const std::string& name : sub_keys) {
     CopyKeyTree(run, ChildPath(source_path, name), ChildPath(destination_path, name));
   }
