@@ -90,6 +90,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   KeyId key = 0;
   size_t found = 0;
   REGSAM access = 0;
+  bool walked_under_lock = false;
   {
     // Opening an existing key needs no write step.
     KeyStep step;
@@ -106,15 +107,19 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     }
     if (walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
     if (!step.tree().Writable()) return step.Finish(ERROR_ACCESS_DENIED);
+    walked_under_lock = step.tree().HoldsWriteLock();
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, KEY_CREATE_SUB_KEY, KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;
   }
   Tree& tree = step.tree();
-  // Walk again: another process may have changed the tree in between.
-  const LONG walked = Walk(tree, step.handle().key, names, &key, &found);
-  if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  // Walk again: another process may have changed the tree in between,
+  // unless this process held the write lock all along.
+  if (!walked_under_lock || !tree.HoldsWriteLock()) {
+    const LONG walked = Walk(tree, step.handle().key, names, &key, &found);
+    if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (found < names.size()) {
     std::optional<std::u16string> class_name;

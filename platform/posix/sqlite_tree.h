@@ -47,6 +47,7 @@ class SqliteTree final : public Tree {
   sqlite3* db() const { return db_; }
 
   bool Writable() const override { return writable_; }
+  bool HoldsWriteLock() const override { return run_txn_open_; }
   LONG Begin(bool write, uint64_t* stamp) override;
   LONG End(bool commit) override;
   bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }

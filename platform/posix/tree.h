@@ -60,6 +60,9 @@ class Tree {
 
   // Whether changes are allowed at all (the user may write the store).
   virtual bool Writable() const = 0;
+  // Whether this process holds the write lock between steps (a run or group
+  // transaction is open), so that no other process can change the tree.
+  virtual bool HoldsWriteLock() const = 0;
 
   // Starts a read or write step and reports a stamp that stays equal for as
   // long as nothing in the tree changed (in this process or another).
