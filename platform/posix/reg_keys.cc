@@ -33,7 +33,8 @@ constexpr int kMaxKeyDepth = 512;
 LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, size_t* found) {
   KeyHandle& base = step.handle();
   Tree& tree = step.tree();
-  const bool memo = base.walked_stamp == step.stamp();
+  // The remembered walk serves only while the path follows it from the base.
+  bool memo = base.walked_stamp == step.stamp();
   std::vector<std::u16string> folded;
   std::vector<KeyId> keys;
   folded.reserve(names.size());
@@ -43,7 +44,8 @@ LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, 
   for (const auto& name : names) {
     folded.push_back(FoldName(name));
     const size_t i = keys.size();
-    if (memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i]) {
+    memo = memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i];
+    if (memo) {
       key = base.walked_keys[i];
     } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
       folded.pop_back();
@@ -110,6 +112,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   KeyId key = 0;
   size_t found = 0;
   REGSAM access = 0;
+  bool walked_under_lock = false;
   {
     // Opening an existing key needs no write step.
     KeyStep step;
@@ -126,15 +129,19 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     }
     if (walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
     if (!step.tree().Writable()) return step.Finish(ERROR_ACCESS_DENIED);
+    walked_under_lock = step.tree().HoldsWriteLock();
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, KEY_CREATE_SUB_KEY, KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;
   }
   Tree& tree = step.tree();
-  // Walk again: another process may have changed the tree in between.
-  const LONG walked = Walk(step, names, &key, &found);
-  if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  // Walk again: another process may have changed the tree in between,
+  // unless this process held the write lock all along.
+  if (!walked_under_lock || !tree.HoldsWriteLock()) {
+    const LONG walked = Walk(step, names, &key, &found);
+    if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (found < names.size()) {
     int depth = 0;

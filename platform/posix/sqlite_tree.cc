@@ -160,8 +160,8 @@ SqliteTree::~SqliteTree() {
         &release_,       &rollback_to_,  &data_version_, &key_exists_,    &find_child_,
         &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
         &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
-        &list_children_, &list_values_,  &value_data_,   &read_value_,    &update_value_,
-        &insert_value_,  &delete_value_}) {
+        &list_children_, &list_values_,  &value_data_,   &read_value_,    &write_value_,
+        &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -356,7 +356,7 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   }
   ReleaseHeldRead();
   if (write) {
-    if (policy_ == CommitPolicy::kPerCall) {
+    if (policy_ == CommitPolicy::kPerCall && !grouping_) {
       rc = Run(begin_write_, "BEGIN IMMEDIATE");
       step_is_txn_ = rc == SQLITE_OK;
       if (step_is_txn_) counter_.BeginWrite();
@@ -365,6 +365,8 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
         rc = Run(begin_write_, "BEGIN IMMEDIATE");
         run_txn_open_ = rc == SQLITE_OK;
         if (run_txn_open_) counter_.BeginWrite();
+        group_steps_ = 0;
+        group_start_ = std::chrono::steady_clock::now();
       }
       if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
       step_is_savepoint_ = rc == SQLITE_OK;
@@ -378,19 +380,24 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (rc != SQLITE_OK) return Fail(rc);
   in_step_ = true;
   in_write_step_ = write;
-  int64_t version = 0;
-  if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
-    Query q(data_version_);
-    rc = q.Step();
-    if (rc == SQLITE_ROW) version = q.Int(0);
-  }
-  if (rc != SQLITE_ROW) {
-    End(false);
-    return Fail(rc);
+  if (step_is_savepoint_) step_start_touch_ = pending_touch_;
+  // No other process commits while the run transaction holds the write lock,
+  // so the version read once in it holds for all its steps.
+  if (!run_txn_open_ || !run_version_known_) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) data_version_value_ = q.Int(0);
+    }
+    if (rc != SQLITE_ROW) {
+      End(false);
+      return Fail(rc);
+    }
+    run_version_known_ = run_txn_open_;
   }
   // Odd stamps: never equal to a counter stamp.
-  auto slow_stamp = [version](uint64_t changes) {
-    return (((static_cast<uint64_t>(version) << 32) ^ changes) << 1) | 1;
+  auto slow_stamp = [this](uint64_t changes) {
+    return (((static_cast<uint64_t>(data_version_value_) << 32) ^ changes) << 1) | 1;
   };
   *stamp = slow_stamp(local_changes_);
   if (write && run_txn_open_) {
@@ -422,13 +429,43 @@ LONG SqliteTree::End(bool commit) {
       write_after_ = after << 1;
     }
   } else if (step_is_savepoint_) {
-    if (!commit) Run(rollback_to_, "ROLLBACK TO step");
+    if (!commit) {
+      Run(rollback_to_, "ROLLBACK TO step");
+      pending_touch_ = step_start_touch_;
+    }
     rc = Run(release_, "RELEASE step");
     write_alone_ = in_write_step_ && commit && rc == SQLITE_OK;
   }
+  const bool group_step = step_is_savepoint_ && grouping_ && policy_ == CommitPolicy::kPerCall;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
-  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+  if (rc != SQLITE_OK) return Fail(rc);
+  if (group_step && (++group_steps_ >= kGroupSteps ||
+                     std::chrono::steady_clock::now() - group_start_ >= kGroupTime)) {
+    return CommitRunTransaction();
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::CommitRunTransaction() {
+  if (!run_txn_open_) return ERROR_SUCCESS;
+  LONG result = FlushTouch();
+  run_txn_open_ = false;
+  run_version_known_ = false;
+  if (result != ERROR_SUCCESS) {
+    Run(rollback_, "ROLLBACK");
+  } else if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
+    Run(rollback_, "ROLLBACK");
+    result = Fail(rc);
+  }
+  counter_.EndWrite();
+  return result;
+}
+
+LONG SqliteTree::SetGrouping(bool on) {
+  grouping_ = on;
+  if (on || policy_ != CommitPolicy::kPerCall || in_step_) return ERROR_SUCCESS;
+  return CommitRunTransaction();
 }
 
 bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
@@ -439,16 +476,8 @@ bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
 }
 
 LONG SqliteTree::Flush() {
-  LONG result = ERROR_SUCCESS;
   ReleaseHeldRead();
-  if (run_txn_open_) {
-    run_txn_open_ = false;
-    if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
-      Run(rollback_, "ROLLBACK");
-      result = Fail(rc);
-    }
-    counter_.EndWrite();
-  }
+  const LONG result = CommitRunTransaction();
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
     SyncFile(path_ + "-wal");
@@ -483,11 +512,33 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
 }
 
 LONG SqliteTree::Touch(KeyId key) {
+  // Inside the run transaction the last-write time of a key that one step
+  // after another changes is written once, when another key is touched, the
+  // time is read, or the transaction commits. A step that fails takes its
+  // touch back with its other changes.
+  if (step_is_savepoint_) {
+    if (pending_touch_.key != 0 && pending_touch_.key != key) {
+      if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
+    }
+    pending_touch_ = PendingTouch{key, NowAsFileTime()};
+    return ERROR_SUCCESS;
+  }
+  return WriteTouch(key, NowAsFileTime());
+}
+
+LONG SqliteTree::FlushTouch() {
+  if (pending_touch_.key == 0) return ERROR_SUCCESS;
+  const PendingTouch touch = pending_touch_;
+  pending_touch_ = PendingTouch{};
+  return WriteTouch(touch.key, touch.time);
+}
+
+LONG SqliteTree::WriteTouch(KeyId key, int64_t time) {
   if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(touch_);
-  const int rc = q.Bind(NowAsFileTime()).Bind(key).Step();
+  const int rc = q.Bind(time).Bind(key).Step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
@@ -564,8 +615,9 @@ LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -579,6 +631,11 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
     info->security = std::string(q.Blob(1));
     info->last_write = q.Int(2);
   }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+  if (LONG rc = GetKeyHeader(key, info); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(child_stats_,
                    "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
       rc != SQLITE_OK) {
@@ -615,6 +672,7 @@ LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(list_children_,
                    "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
       rc != SQLITE_OK) {
@@ -633,8 +691,8 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   if (int rc =
           Use(list_values_,
-              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
-              "FROM vals WHERE key=? ORDER BY id");
+              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END, "
+              "fit_size FROM vals WHERE key=? ORDER BY id");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -649,6 +707,7 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
     entry.type = ToDword(q.Int(2));
     entry.size = static_cast<size_t>(q.Int(3));
     if (!q.IsNull(4)) entry.data = std::string(q.Blob(4));
+    entry.fit_size = static_cast<size_t>(q.Int(5));
     values->push_back(std::move(entry));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
@@ -685,27 +744,19 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
     return ERROR_INVALID_PARAMETER;
   }
-  const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc =
-          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  // One statement: a new value goes to the end of the order, an existing one
+  // keeps its row (its place in the order) and its name's spelling.
+  if (int rc = Use(write_value_,
+                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(update_value_);
-    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  }
-  if (sqlite3_changes(db_) == 0) {
-    if (int rc = Use(insert_value_,
-                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
-        rc != SQLITE_OK) {
-      return Fail(rc);
-    }
-    Query q(insert_value_);
-    q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
+    Query q(write_value_);
+    q.Bind(key).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   }

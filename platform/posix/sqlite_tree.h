@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -36,9 +37,18 @@ class SqliteTree final : public Tree {
   // process durable on disk. Called when the store closes.
   LONG Flush();
 
+  // With grouping on, write steps under kPerCall are savepoints in a group
+  // transaction that commits after kGroupSteps steps or kGroupTime, and when
+  // grouping ends: each step stays all or nothing, and a killed process
+  // loses at most its last group. Turning it off commits the open group.
+  static constexpr int kGroupSteps = 1000;
+  static constexpr std::chrono::milliseconds kGroupTime{50};
+  LONG SetGrouping(bool on);
+
   sqlite3* db() const { return db_; }
 
   bool Writable() const override { return writable_; }
+  bool HoldsWriteLock() const override { return run_txn_open_; }
   LONG Begin(bool write, uint64_t* stamp) override;
   LONG End(bool commit) override;
   bool LastWriteAlone(uint64_t* before, uint64_t* after) const override;
@@ -50,6 +60,7 @@ class SqliteTree final : public Tree {
   LONG DeleteKey(KeyId key) override;
   LONG KeyDepth(KeyId key, int* depth) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
+  LONG GetKeyHeader(KeyId key, KeyInfo* info) override;
   LONG SetKeySecurity(KeyId key, std::string_view security) override;
   LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
   LONG ListValues(KeyId key, std::vector<ValueEntry>* values) override;
@@ -67,7 +78,10 @@ class SqliteTree final : public Tree {
   int Use(Statement& statement, const char* sql);
   void ReleaseHeldRead();
   LONG Touch(KeyId key);
+  LONG FlushTouch();
+  LONG WriteTouch(KeyId key, int64_t time);
   LONG Fail(int rc);
+  LONG CommitRunTransaction();
 
   sqlite3* db_;
   std::string directory_;
@@ -89,6 +103,17 @@ class SqliteTree final : public Tree {
   bool write_alone_ = false;   // the last write step was the only change
   uint64_t write_before_ = 0;  // between these stamps
   uint64_t write_after_ = 0;
+  int64_t data_version_value_ = 0;  // PRAGMA data_version at the last step's start
+  bool run_version_known_ = false;  // read since the run transaction began
+  struct PendingTouch {
+    KeyId key = 0;  // 0: none
+    int64_t time = 0;
+  };
+  PendingTouch pending_touch_;     // last-write time not yet written
+  PendingTouch step_start_touch_;  // as it was when the step began
+  bool grouping_ = false;          // SetGrouping(true)
+  int group_steps_ = 0;            // write steps in the open group
+  std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
@@ -96,7 +121,7 @@ class SqliteTree final : public Tree {
   Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement update_value_, insert_value_, delete_value_;
+  Statement write_value_, delete_value_;
 };
 
 }  // namespace orvik::posix

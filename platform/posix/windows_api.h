@@ -185,6 +185,13 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000UL
 #define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFUL
 
+#define LOCALE_USER_DEFAULT 0x0400UL
+#define NORM_IGNORECASE 0x00000001UL
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+typedef DWORD LCID;
+
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
@@ -223,6 +230,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
+
+// Compares two texts of the ANSI code page; with NORM_IGNORECASE by the folding
+// the registry uses for names. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
+// 0 on failure. The locale is not looked at.
+int CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2,
+                   int cchCount2);
 
 // ---- Messages ----------------------------------------------------------------------
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
