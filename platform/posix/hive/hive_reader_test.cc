@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/posix/hive/hive_format.h"
-#include "platform/posix/hive/hive_views_for_test.h"
+#include "platform/posix/hive/testing/hive_views.h"
 #include "platform/posix/hive/hive_walk.h"
 #include "platform/posix/hive/hive_writer.h"
 #include "tests/support/process_runner.h"

@@ -8,7 +8,7 @@
 
 #include "platform/posix/hive/hive_format.h"
 #include "platform/posix/hive/hive_reader.h"
-#include "platform/posix/hive/hive_views_for_test.h"
+#include "platform/posix/hive/testing/hive_views.h"
 #include "tests/support/process_runner.h"
 
 namespace orvik::posix::hive {

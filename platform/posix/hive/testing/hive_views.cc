@@ -1,5 +1,5 @@
 // The four readers' views of a hive, for the tests.
-#include "platform/posix/hive/hive_views_for_test.h"
+#include "platform/posix/hive/testing/hive_views.h"
 
 #include <hivex.h>
 #include <libregf.h>
