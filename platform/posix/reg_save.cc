@@ -76,25 +76,6 @@ LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurit
   if (!orvik::posix::PrivilegeEnabled(orvik::posix::kBackupPrivilege)) {
     return ERROR_PRIVILEGE_NOT_HELD;
   }
-  HiveWriter writer;
-  {
-    orvik::posix::KeyStep step;
-    if (LONG rc = step.Start(hKey, 0, orvik::posix::KeyStep::kRead); rc != ERROR_SUCCESS) {
-      return rc;
-    }
-    Tree& tree = step.tree();
-    KeyData data;
-    if (LONG rc = tree.GetKeyData(step.handle().key, &data); rc != ERROR_SUCCESS) {
-      return step.Finish(rc);
-    }
-    if (LONG rc = SaveTree(tree, step.handle().key, data, 0, writer); rc != ERROR_SUCCESS) {
-      return step.Finish(rc);
-    }
-    if (LONG rc = step.Finish(ERROR_SUCCESS); rc != ERROR_SUCCESS) return rc;
-  }
-  if (LONG rc = writer.Finish(orvik::posix::AnsiToWide(lpFile), Now()); rc != ERROR_SUCCESS) {
-    return rc;
-  }
   // A hive may hold secrets (key material in class names): only its owner
   // reads the file.
   const int fd = open(lpFile, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -102,7 +83,21 @@ LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurit
     if (errno == EEXIST) return ERROR_ALREADY_EXISTS;
     return orvik::posix::hive::FileError(errno, lpFile);
   }
-  LONG rc = writer.WriteTo(fd);
+  // The hive goes to the file as it is laid out.
+  LONG rc = ERROR_SUCCESS;
+  {
+    HiveWriter writer(fd);
+    orvik::posix::KeyStep step;
+    rc = step.Start(hKey, 0, orvik::posix::KeyStep::kRead);
+    if (rc == ERROR_SUCCESS) {
+      Tree& tree = step.tree();
+      KeyData data;
+      rc = tree.GetKeyData(step.handle().key, &data);
+      if (rc == ERROR_SUCCESS) rc = SaveTree(tree, step.handle().key, data, 0, writer);
+      rc = step.Finish(rc);
+    }
+    if (rc == ERROR_SUCCESS) rc = writer.Finish(orvik::posix::AnsiToWide(lpFile), Now());
+  }
   if (rc == ERROR_SUCCESS && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
   if (rc != ERROR_SUCCESS) unlink(lpFile);

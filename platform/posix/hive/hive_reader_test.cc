@@ -8,9 +8,9 @@
 #include <string>
 
 #include "platform/posix/hive/hive_format.h"
-#include "platform/posix/hive/testing/hive_views.h"
 #include "platform/posix/hive/hive_walk.h"
 #include "platform/posix/hive/hive_writer.h"
+#include "platform/posix/hive/testing/hive_views.h"
 #include "tests/support/process_runner.h"
 
 namespace orvik::posix::hive {

@@ -95,17 +95,53 @@ const std::string& DefaultKeySecurity() {
 
 HiveWriter::HiveWriter() = default;
 
+HiveWriter::HiveWriter(int fd) : fd_(fd) {}
+
+namespace {
+
+LONG WriteAt(int fd, const uint8_t* p, size_t n, uint64_t offset) {
+  while (n > 0) {
+    const ssize_t done = pwrite(fd, p, n, static_cast<off_t>(offset));
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+    }
+    p += done;
+    n -= static_cast<size_t>(done);
+    offset += static_cast<uint64_t>(done);
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LONG HiveWriter::Fail(LONG rc) {
   if (error_ == ERROR_SUCCESS) error_ = rc;
   return error_;
 }
 
 void HiveWriter::CloseBin() {
-  if (bins_.empty()) return;
+  if (bins_.empty() || bins_.back().empty()) return;
   std::vector<uint8_t>& bin = bins_.back();
   const auto rest = static_cast<uint32_t>(bin.size()) - used_;
   if (rest > 0) Store32(bin.data() + used_, rest);  // one free cell to the end
   used_ = static_cast<uint32_t>(bin.size());
+  if (fd_ >= 0) {
+    if (LONG rc = WriteAt(fd_, bin.data(), bin.size(), kBaseBlockSize + bin_offset_.back());
+        rc != ERROR_SUCCESS) {
+      Fail(rc);
+    }
+    std::vector<uint8_t>().swap(bin);
+  }
+}
+
+void HiveWriter::Patch(uint32_t offset, const uint8_t* bytes, size_t size) {
+  const uint32_t bin = bin_of_page_[offset / kBinAlignment];
+  if (!bins_[bin].empty()) {
+    std::memcpy(bins_[bin].data() + (offset - bin_offset_[bin]), bytes, size);
+  } else if (LONG rc = WriteAt(fd_, bytes, size, kBaseBlockSize + offset); rc != ERROR_SUCCESS) {
+    Fail(rc);
+  }
 }
 
 LONG HiveWriter::Allocate(uint64_t payload, uint32_t* cell) {
@@ -146,31 +182,13 @@ LONG HiveWriter::BeginKey(const KeyRecord& key) {
   const uint32_t name_bytes = NameBytes(key.name);
   const size_t class_bytes = key.class_name.size() * 2;
   if (name_bytes > 0xFFFF || class_bytes > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
-  uint32_t cell = 0;
-  if (LONG rc = Allocate(kNkName + name_bytes, &cell); rc != ERROR_SUCCESS) return rc;
-  const bool is_root = open_.empty();
-  uint16_t flags = FitsCompressed(key.name) ? kKeyCompressedName : 0;
-  if (is_root) flags |= kKeyHiveEntry | kKeyNoDelete;
-  {
-    uint8_t* p = At(cell);
-    std::memcpy(p, "nk", 2);
-    Store16(p + kNkFlags, flags);
-    Store64(p + kNkLastWrite, static_cast<uint64_t>(key.last_write));
-    Store32(p + kNkParent, is_root ? 0 : open_.back().cell);
-    Store32(p + kNkSubkeyList, kNoCell);
-    Store32(p + kNkVolatileSubkeyList, kNoCell);
-    Store32(p + kNkValueList, kNoCell);
-    Store32(p + kNkClass, kNoCell);
-    Store16(p + kNkNameLength, static_cast<uint16_t>(name_bytes));
-    Store16(p + kNkClassLength, static_cast<uint16_t>(class_bytes));
-    PutName(p + kNkName, key.name);
-  }
+  // The cells the key refers to come first, so that its own cell is written
+  // whole while its bin is still being filled.
+  uint32_t class_cell = kNoCell;
   if (class_bytes > 0) {
-    uint32_t class_cell = 0;
     if (LONG rc = Allocate(class_bytes, &class_cell); rc != ERROR_SUCCESS) return rc;
     uint8_t* c = At(class_cell);
     for (size_t i = 0; i < key.class_name.size(); ++i) Store16(c + 2 * i, key.class_name[i]);
-    Store32(At(cell) + kNkClass, class_cell);
   }
   const std::string& descriptor = key.security.empty() ? DefaultKeySecurity() : key.security;
   Security& security = security_[descriptor];
@@ -186,7 +204,24 @@ LONG HiveWriter::BeginKey(const KeyRecord& key) {
     security_order_.push_back(security.cell);
   }
   ++security.references;
-  Store32(At(cell) + kNkSecurity, security.cell);
+  uint32_t cell = 0;
+  if (LONG rc = Allocate(kNkName + name_bytes, &cell); rc != ERROR_SUCCESS) return rc;
+  const bool is_root = open_.empty();
+  uint16_t flags = FitsCompressed(key.name) ? kKeyCompressedName : 0;
+  if (is_root) flags |= kKeyHiveEntry | kKeyNoDelete;
+  uint8_t* p = At(cell);
+  std::memcpy(p, "nk", 2);
+  Store16(p + kNkFlags, flags);
+  Store64(p + kNkLastWrite, static_cast<uint64_t>(key.last_write));
+  Store32(p + kNkParent, is_root ? 0 : open_.back().cell);
+  Store32(p + kNkSubkeyList, kNoCell);
+  Store32(p + kNkVolatileSubkeyList, kNoCell);
+  Store32(p + kNkValueList, kNoCell);
+  Store32(p + kNkSecurity, security.cell);
+  Store32(p + kNkClass, class_cell);
+  Store16(p + kNkNameLength, static_cast<uint16_t>(name_bytes));
+  Store16(p + kNkClassLength, static_cast<uint16_t>(class_bytes));
+  PutName(p + kNkName, key.name);
   if (is_root) {
     root_ = cell;
   } else {
@@ -198,6 +233,8 @@ LONG HiveWriter::BeginKey(const KeyRecord& key) {
   }
   open_.push_back(OpenKey{});
   open_.back().cell = cell;
+  open_.back().security = security.cell;
+  open_.back().class_cell = class_cell;
   return ERROR_SUCCESS;
 }
 
@@ -207,22 +244,24 @@ LONG HiveWriter::WriteData(std::string_view data, uint32_t* cell) {
     std::memcpy(At(*cell), data.data(), data.size());
     return ERROR_SUCCESS;
   }
-  const size_t segments = (data.size() + kBigDataThreshold - 1) / kBigDataThreshold;
-  if (segments > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
-  uint32_t list = 0;
-  if (LONG rc = Allocate(kDbSize, cell); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = Allocate(segments * 4, &list); rc != ERROR_SUCCESS) return rc;
-  for (size_t i = 0; i < segments; ++i) {
+  // Segments, then their list, then the big data cell: each is complete
+  // before the next is placed.
+  const size_t count = (data.size() + kBigDataThreshold - 1) / kBigDataThreshold;
+  if (count > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<uint32_t> segments(count);
+  for (size_t i = 0; i < count; ++i) {
     const std::string_view part = data.substr(i * kBigDataThreshold, kBigDataThreshold);
     // Every segment full-sized, the last one too, as Windows lays them out.
-    uint32_t segment = 0;
-    if (LONG rc = Allocate(kBigDataThreshold, &segment); rc != ERROR_SUCCESS) return rc;
-    std::memcpy(At(segment), part.data(), part.size());
-    Store32(At(list) + 4 * i, segment);
+    if (LONG rc = Allocate(kBigDataThreshold, &segments[i]); rc != ERROR_SUCCESS) return rc;
+    std::memcpy(At(segments[i]), part.data(), part.size());
   }
+  uint32_t list = 0;
+  if (LONG rc = Allocate(count * 4, &list); rc != ERROR_SUCCESS) return rc;
+  for (size_t i = 0; i < count; ++i) Store32(At(list) + 4 * i, segments[i]);
+  if (LONG rc = Allocate(kDbSize, cell); rc != ERROR_SUCCESS) return rc;
   uint8_t* db = At(*cell);
   std::memcpy(db, "db", 2);
-  Store16(db + kDbCount, static_cast<uint16_t>(segments));
+  Store16(db + kDbCount, static_cast<uint16_t>(count));
   Store32(db + kDbList, list);
   return ERROR_SUCCESS;
 }
@@ -232,8 +271,6 @@ LONG HiveWriter::AddValue(std::u16string_view name, uint32_t type, std::string_v
   if (open_.empty() || data.size() >= kDataInline) return Fail(ERROR_INVALID_PARAMETER);
   const uint32_t name_bytes = NameBytes(name);
   if (name_bytes > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
-  uint32_t cell = 0;
-  if (LONG rc = Allocate(kVkName + name_bytes, &cell); rc != ERROR_SUCCESS) return rc;
   const auto size = static_cast<uint32_t>(data.size());
   uint32_t data_word = 0;
   uint32_t size_word = size;
@@ -245,6 +282,8 @@ LONG HiveWriter::AddValue(std::u16string_view name, uint32_t type, std::string_v
   } else if (LONG rc = WriteData(data, &data_word); rc != ERROR_SUCCESS) {
     return rc;
   }
+  uint32_t cell = 0;
+  if (LONG rc = Allocate(kVkName + name_bytes, &cell); rc != ERROR_SUCCESS) return rc;
   uint8_t* p = At(cell);
   std::memcpy(p, "vk", 2);
   Store16(p + kVkNameLength, static_cast<uint16_t>(name_bytes));
@@ -308,15 +347,23 @@ LONG HiveWriter::EndKey() {
   if (!key.children.empty()) {
     if (LONG rc = WriteSubkeyList(key.children, &subkey_list); rc != ERROR_SUCCESS) return rc;
   }
-  uint8_t* p = At(key.cell);
+  // The key's counts and lists, from the subkey count to the largest data
+  // size, in place.
+  uint8_t fields[kNkMaxValueData + 4 - kNkSubkeyCount] = {};
+  uint8_t* p = fields - kNkSubkeyCount;
   Store32(p + kNkSubkeyCount, static_cast<uint32_t>(key.children.size()));
+  Store32(p + kNkVolatileSubkeyCount, 0);
   Store32(p + kNkSubkeyList, subkey_list);
+  Store32(p + kNkVolatileSubkeyList, kNoCell);
   Store32(p + kNkValueCount, static_cast<uint32_t>(key.values.size()));
   Store32(p + kNkValueList, value_list);
+  Store32(p + kNkSecurity, key.security);
+  Store32(p + kNkClass, key.class_cell);
   Store32(p + kNkMaxSubkeyName, key.max_subkey_name);
   Store32(p + kNkMaxSubkeyClass, key.max_subkey_class);
   Store32(p + kNkMaxValueName, key.max_value_name);
   Store32(p + kNkMaxValueData, key.max_value_data);
+  Patch(key.cell + 4 + kNkSubkeyCount, fields, sizeof(fields));
   open_.pop_back();
   if (open_.empty()) done_ = true;
   return ERROR_SUCCESS;
@@ -327,16 +374,20 @@ LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp) {
   if (!done_ || !base_.empty()) return Fail(ERROR_INVALID_PARAMETER);
   CloseBin();
   // The security cells form one ring, in the order they were written.
-  for (size_t i = 0; i < security_order_.size(); ++i) {
-    const size_t n = security_order_.size();
-    uint8_t* s = At(security_order_[i]);
-    Store32(s + kSkNext, security_order_[(i + 1) % n]);
-    Store32(s + kSkPrevious, security_order_[(i + n - 1) % n]);
-  }
   for (const auto& [descriptor, security] : security_) {
-    Store32(At(security.cell) + kSkReferences, security.references);
+    const size_t n = security_order_.size();
+    const size_t i = static_cast<size_t>(
+        std::find(security_order_.begin(), security_order_.end(), security.cell) -
+        security_order_.begin());
+    uint8_t links[kSkReferences + 4 - kSkNext];
+    Store32(links + kSkNext - kSkNext, security_order_[(i + 1) % n]);
+    Store32(links + kSkPrevious - kSkNext, security_order_[(i + n - 1) % n]);
+    Store32(links + kSkReferences - kSkNext, security.references);
+    Patch(security.cell + 4 + kSkNext, links, sizeof(links));
   }
-  Store64(bins_.front().data() + kBinTimestampOffset, static_cast<uint64_t>(timestamp));
+  uint8_t stamp[8];
+  Store64(stamp, static_cast<uint64_t>(timestamp));
+  Patch(kBinTimestampOffset, stamp, sizeof(stamp));
   base_.assign(kBaseBlockSize, 0);
   uint8_t* b = base_.data();
   std::memcpy(b, "regf", 4);
@@ -355,11 +406,14 @@ LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp) {
       file_name.size() > kNameUnits ? file_name.substr(file_name.size() - kNameUnits) : file_name;
   for (size_t i = 0; i < tail.size(); ++i) Store16(b + kFileNameOffset + 2 * i, tail[i]);
   Store32(b + kChecksumOffset, BaseBlockChecksum(b));
-  return ERROR_SUCCESS;
+  if (fd_ >= 0) {
+    if (LONG rc = WriteAt(fd_, b, base_.size(), 0); rc != ERROR_SUCCESS) return Fail(rc);
+  }
+  return error_;
 }
 
 LONG HiveWriter::WriteTo(int fd) const {
-  if (base_.empty()) return ERROR_INVALID_PARAMETER;
+  if (base_.empty() || fd_ >= 0) return ERROR_INVALID_PARAMETER;
   auto write_all = [fd](const uint8_t* p, size_t n) -> LONG {
     while (n > 0) {
       const ssize_t done = write(fd, p, n);

@@ -3,6 +3,11 @@
 // then EndKey. Each key's cells are written when it begins and its lists
 // when it ends, so only the open keys' lists are held beside the bins.
 //
+// The writer either keeps the whole file in memory (Bytes, WriteTo) or
+// streams it to a file as each bin fills, so that only the bin being filled
+// and the open keys' lists are held; the few fields completed later are
+// written into the file in place.
+//
 // The file is format 1.5: base block with checksum, 4 KiB hive bins (a larger
 // bin for a cell that needs one), names in the compressed 8-bit form where
 // every character fits, subkeys in hash leaves sorted as Windows sorts them
@@ -35,7 +40,10 @@ const std::string& DefaultKeySecurity();
 
 class HiveWriter {
  public:
+  // Keeps the file in memory.
   HiveWriter();
+  // Streams the file to `fd` (empty, opened for writing), from its start.
+  explicit HiveWriter(int fd);
 
   // Opens a key below the open key; the first opens the hive's root.
   LONG BeginKey(const KeyRecord& key);
@@ -44,9 +52,10 @@ class HiveWriter {
   LONG EndKey();
 
   // After the root's EndKey: completes the base block (the file name's tail
-  // goes into it, as Windows keeps it) and the security cells' chain.
+  // goes into it, as Windows keeps it) and the security cells' chain. A
+  // streaming writer has then written the whole file.
   LONG Finish(std::u16string_view file_name, int64_t timestamp);
-  // The whole file, after Finish.
+  // The whole file, after Finish, of a writer that keeps it in memory.
   LONG WriteTo(int fd) const;
   std::string Bytes() const;
   uint64_t FileSize() const { return base_.size() + bins_size_; }
@@ -58,6 +67,8 @@ class HiveWriter {
   };
   struct OpenKey {
     uint32_t cell = 0;
+    uint32_t security = 0;
+    uint32_t class_cell = kNoCellValue;
     std::vector<uint32_t> values;
     std::vector<Child> children;
     uint32_t max_subkey_name = 0;
@@ -72,12 +83,17 @@ class HiveWriter {
 
   // A new cell in use for `payload` bytes, zero-filled; its offset.
   LONG Allocate(uint64_t payload, uint32_t* cell);
-  uint8_t* At(uint32_t cell);  // the cell's payload
+  uint8_t* At(uint32_t cell);  // the payload of a cell in the bin being filled
+  // Writes bytes at an offset from the first bin, in memory or in the file.
+  void Patch(uint32_t offset, const uint8_t* bytes, size_t size);
   void CloseBin();
   LONG WriteData(std::string_view data, uint32_t* cell);
   LONG WriteSubkeyList(std::vector<Child>& children, uint32_t* cell);
   LONG Fail(LONG rc);
 
+  static constexpr uint32_t kNoCellValue = 0xFFFFFFFF;
+
+  int fd_ = -1;
   LONG error_ = ERROR_SUCCESS;
   std::vector<std::vector<uint8_t>> bins_;
   std::vector<uint32_t> bin_of_page_;  // index into bins_ for each 4 KiB page
