@@ -24,8 +24,9 @@ bool IsNotFound(LONG code) {
 }  // namespace
 
 int SaveKeyToFile(const std::string& key_name, const std::string& file_name) {
-  PrivilegeScope backup("SeBackupPrivilege");
   TRegistry registry;
+  // Disabled again before the registry object goes.
+  PrivilegeScope backup("SeBackupPrivilege");
   std::string sub_key = key_name;
   std::string root_text;
   SplitKeyName(sub_key, root_text);
