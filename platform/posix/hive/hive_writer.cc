@@ -350,19 +350,21 @@ LONG HiveWriter::EndKey() {
   // The key's counts and lists, from the subkey count to the largest data
   // size, in place.
   uint8_t fields[kNkMaxValueData + 4 - kNkSubkeyCount] = {};
-  uint8_t* p = fields - kNkSubkeyCount;
-  Store32(p + kNkSubkeyCount, static_cast<uint32_t>(key.children.size()));
-  Store32(p + kNkVolatileSubkeyCount, 0);
-  Store32(p + kNkSubkeyList, subkey_list);
-  Store32(p + kNkVolatileSubkeyList, kNoCell);
-  Store32(p + kNkValueCount, static_cast<uint32_t>(key.values.size()));
-  Store32(p + kNkValueList, value_list);
-  Store32(p + kNkSecurity, key.security);
-  Store32(p + kNkClass, key.class_cell);
-  Store32(p + kNkMaxSubkeyName, key.max_subkey_name);
-  Store32(p + kNkMaxSubkeyClass, key.max_subkey_class);
-  Store32(p + kNkMaxValueName, key.max_value_name);
-  Store32(p + kNkMaxValueData, key.max_value_data);
+  auto put = [&fields](size_t offset, uint32_t value) {
+    Store32(fields + (offset - kNkSubkeyCount), value);
+  };
+  put(kNkSubkeyCount, static_cast<uint32_t>(key.children.size()));
+  put(kNkVolatileSubkeyCount, 0);
+  put(kNkSubkeyList, subkey_list);
+  put(kNkVolatileSubkeyList, kNoCell);
+  put(kNkValueCount, static_cast<uint32_t>(key.values.size()));
+  put(kNkValueList, value_list);
+  put(kNkSecurity, key.security);
+  put(kNkClass, key.class_cell);
+  put(kNkMaxSubkeyName, key.max_subkey_name);
+  put(kNkMaxSubkeyClass, key.max_subkey_class);
+  put(kNkMaxValueName, key.max_value_name);
+  put(kNkMaxValueData, key.max_value_data);
   Patch(key.cell + 4 + kNkSubkeyCount, fields, sizeof(fields));
   open_.pop_back();
   if (open_.empty()) done_ = true;

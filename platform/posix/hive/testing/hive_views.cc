@@ -95,11 +95,12 @@ void HivexKey(hive_h* h, hive_node_h node, const std::string& path, const ViewFi
   }
   for (size_t i = 0; values[i] != 0; ++i) {
     char* name = hivex_value_key(h, values[i]);
-    hive_type type{};
+    // hivex hands any type code out as its enum; read it as the number it is.
+    uint32_t type = 0;
     size_t length = 0;
-    char* data = hivex_value_value(h, values[i], &type, &length);
+    char* data = hivex_value_value(h, values[i], reinterpret_cast<hive_type*>(&type), &length);
     if (name == nullptr || data == nullptr) *error = 1;
-    lines.push_back(ValueLine(path, name != nullptr ? name : "", static_cast<uint32_t>(type),
+    lines.push_back(ValueLine(path, name != nullptr ? name : "", type,
                               data != nullptr ? Hex(data, length) : "", fields));
     free(name);
     free(data);
