@@ -222,7 +222,20 @@ TEST_F(HiveTest, RealHivesComeBackFromRestoreAndSave) {
     long error = 0;
     const auto original = views::OurView(File(name), {}, &error);
     ASSERT_EQ(error, 0);
-    EXPECT_TRUE(views::SameLines(original, views::OurView(File(name + ".saved"), {}, &error)));
+    const std::string saved = File(name + ".saved");
+    EXPECT_TRUE(views::SameLines(original, views::OurView(saved, {}, &error)));
+    // The independent readers see in the saved hive what they see in the original.
+    const views::ViewFields libregf{true, true, true, true};
+    EXPECT_TRUE(views::SameLines(views::LibregfView(File(name), libregf, &error),
+                                 views::LibregfView(saved, libregf, &error)));
+    EXPECT_EQ(error, 0);
+    const views::ViewFields hivex{false, false, true, false};
+    EXPECT_TRUE(views::SameLines(views::HivexView(File(name), hivex, &error),
+                                 views::HivexView(saved, hivex, &error)));
+    EXPECT_EQ(error, 0);
+    EXPECT_TRUE(views::SameLines(views::ReglookupView(File(name), &error),
+                                 views::ReglookupView(saved, &error)));
+    EXPECT_EQ(error, 0);
   }
 }
 
