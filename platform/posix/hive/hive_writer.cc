@@ -146,9 +146,10 @@ void HiveWriter::Patch(uint32_t offset, const uint8_t* bytes, size_t size) {
 
 LONG HiveWriter::Allocate(uint64_t payload, uint32_t* cell) {
   if (error_ != ERROR_SUCCESS) return error_;
-  const uint64_t size = Align(std::min<uint64_t>(payload, kMaxBinsSize) + 4, kCellAlignment);
   if (payload >= kMaxBinsSize) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  if (bins_.empty() || bins_.back().size() - used_ < size) {
+  const uint64_t size = Align(payload + 4, kCellAlignment);
+  // A new bin when the last is full, or already written out.
+  if (bins_.empty() || bins_.back().empty() || bins_.back().size() - used_ < size) {
     CloseBin();
     const uint32_t bin_size = Align(size + kBinHeaderSize, kBinAlignment);
     if (static_cast<uint64_t>(bins_size_) + bin_size > kMaxBinsSize) {
