@@ -4,7 +4,7 @@
 #include "app/restore_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/restore_engine.h"
 
 namespace orvik {
 
@@ -39,7 +39,7 @@ int ParseRestore(const CommandLine& args, Console& out) {
     ShowRestoreHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return RestoreKeyFromFile(p->key_name, p->file_name);
 }
 
 }  // namespace orvik

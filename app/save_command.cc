@@ -3,7 +3,7 @@
 #include "app/save_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/save_engine.h"
 
 namespace orvik {
 
@@ -39,7 +39,7 @@ int ParseSave(const CommandLine& args, Console& out) {
     ShowSaveHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return SaveKeyToFile(p->key_name, p->file_name);
 }
 
 }  // namespace orvik

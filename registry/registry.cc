@@ -301,4 +301,20 @@ bool TRegistry::RemoveKeyTreeOnce(const std::string& path) {
   return true;
 }
 
+bool TRegistry::SaveHive(const std::string& path, const std::string& file_name) {
+  const HKEY key = OpenSubKey(path);
+  if (key == nullptr) return false;
+  last_error_ = RegSaveKeyA(key, file_name.c_str(), nullptr);
+  RegCloseKey(key);
+  return last_error_ == ERROR_SUCCESS;
+}
+
+bool TRegistry::RestoreHive(const std::string& path, const std::string& file_name) {
+  const HKEY key = OpenSubKey(path);
+  if (key == nullptr) return false;
+  last_error_ = RegRestoreKeyA(key, file_name.c_str(), 0);
+  RegCloseKey(key);
+  return last_error_ == ERROR_SUCCESS;
+}
+
 }  // namespace orvik

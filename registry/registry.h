@@ -67,6 +67,12 @@ class TRegistry {
   // few times at most and only while each pass removes something.
   bool RemoveKeyTree(const std::string& path);
 
+  // Writes the key at `path` with everything below it to a new hive file,
+  // and replaces the key's values and subkeys with a hive file's. The
+  // platform demands the backup and the restore privilege for them.
+  bool SaveHive(const std::string& path, const std::string& file_name);
+  bool RestoreHive(const std::string& path, const std::string& file_name);
+
  private:
   // Applies the path rule: strips one leading backslash of an absolute path,
   // reports whether it was relative and returns the base handle to use.

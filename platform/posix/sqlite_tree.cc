@@ -161,7 +161,7 @@ SqliteTree::~SqliteTree() {
         &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
         &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
         &list_children_, &list_values_,  &value_data_,   &read_value_,    &write_value_,
-        &delete_value_}) {
+        &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -546,7 +546,8 @@ LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
                              const std::optional<std::u16string>& class_name, KeyId* child) {
   if (int rc = Use(create_child_,
                    "INSERT INTO keys(parent, folded, name, name_ansi, class, class_ansi, security, "
-                   "last_write) VALUES(?,?,?,?,?,?,NULL,?)");
+                   "last_write) VALUES(?1,?2,?3,?4,?5,?6,"
+                   "(SELECT security FROM keys WHERE id=?1),?7)");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -775,6 +776,48 @@ LONG SqliteTree::DeleteValue(KeyId key, std::u16string_view name) {
   }
   if (sqlite3_changes(db_) == 0) return ERROR_FILE_NOT_FOUND;
   return Touch(key);
+}
+
+LONG SqliteTree::GetKeyData(KeyId key, KeyData* data) {
+  if (int rc = Use(key_data_, "SELECT name, class, security, last_write FROM keys WHERE id=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(key_data_);
+  const int rc = q.Bind(key).Step();
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (rc != SQLITE_ROW) return Fail(rc);
+  data->name = BytesToWide(q.Blob(0));
+  data->class_name = OptionalWide(q, 1);
+  data->security = std::string(q.Blob(2));
+  data->last_write = q.Int(3);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) {
+  if (int rc = Use(set_class_, "UPDATE keys SET class=?, class_ansi=? WHERE id=?");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(set_class_);
+  if (class_name) {
+    q.BindBlob(WideToBytes(*class_name)).Bind(static_cast<int64_t>(AnsiLength(*class_name)));
+  } else {
+    q.BindNull().Bind(0);
+  }
+  if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
+  return sqlite3_changes(db_) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+LONG SqliteTree::SetKeyLastWrite(KeyId key, int64_t last_write) {
+  // A time given outright wins over the key's pending touch.
+  if (pending_touch_.key == key) pending_touch_ = PendingTouch{};
+  if (int rc = Use(set_last_write_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(set_last_write_);
+  if (int rc = q.Bind(last_write).Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
+  return sqlite3_changes(db_) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 }  // namespace orvik::posix

@@ -68,6 +68,9 @@ class SqliteTree final : public Tree {
   LONG ReadValue(KeyId key, std::u16string_view name, StoredValue* value) override;
   LONG WriteValue(KeyId key, std::u16string_view name, DWORD type, std::string_view data) override;
   LONG DeleteValue(KeyId key, std::u16string_view name) override;
+  LONG GetKeyData(KeyId key, KeyData* data) override;
+  LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) override;
+  LONG SetKeyLastWrite(KeyId key, int64_t last_write) override;
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
@@ -122,6 +125,7 @@ class SqliteTree final : public Tree {
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
+  Statement key_data_, set_class_, set_last_write_;
 };
 
 }  // namespace orvik::posix

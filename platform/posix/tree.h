@@ -49,6 +49,14 @@ struct ValueEntry {
   size_t fit_size = 0;              // larger of the stored and the ANSI size
 };
 
+// What a hive file keeps of a key besides its values and subkeys.
+struct KeyData {
+  std::u16string name;
+  std::optional<std::u16string> class_name;
+  std::string security;  // empty when the key has none of its own
+  int64_t last_write = 0;
+};
+
 struct StoredValue {
   DWORD type = 0;
   std::string data;  // as stored: string types in UTF-16LE
@@ -85,6 +93,7 @@ class Tree {
   virtual LONG KeyExists(KeyId key, bool* exists) = 0;
   // ERROR_FILE_NOT_FOUND when there is no such child.
   virtual LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) = 0;
+  // The new key takes its parent's security descriptor.
   virtual LONG CreateChild(KeyId parent, std::u16string_view name,
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
   // ERROR_ACCESS_DENIED when the key has subkeys.
@@ -108,6 +117,11 @@ class Tree {
   virtual LONG WriteValue(KeyId key, std::u16string_view name, DWORD type,
                           std::string_view data) = 0;
   virtual LONG DeleteValue(KeyId key, std::u16string_view name) = 0;
+
+  // A key's own data, and setting it as a restored hive gives it.
+  virtual LONG GetKeyData(KeyId key, KeyData* data) = 0;
+  virtual LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) = 0;
+  virtual LONG SetKeyLastWrite(KeyId key, int64_t last_write) = 0;
 };
 
 }  // namespace orvik::posix

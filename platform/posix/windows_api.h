@@ -249,3 +249,67 @@ HLOCAL LocalFree(HLOCAL hMem);
 // ---- Kernel objects ----------------------------------------------------------------
 // Closes a handle to a started process or an access token (see kernel_handles.h).
 BOOL CloseHandle(HANDLE hObject);
+
+// ---- Hive files, access tokens and files (SAVE and RESTORE) --------------------
+// The hive calls read and write Windows hive files (platform/posix/hive/);
+// the token calls keep the process's backup and restore privileges
+// (token.cc); the file calls work on the POSIX file system (file_calls.cc).
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_FILE_EXISTS 80L
+
+#define REG_WHOLE_HIVE_VOLATILE 0x00000001UL
+#define REG_REFRESH_HIVE 0x00000002UL
+#define REG_NO_LAZY_FLUSH 0x00000004UL
+#define REG_FORCE_RESTORE 0x00000008UL
+
+typedef HANDLE* PHANDLE;
+
+typedef struct _LUID {
+  DWORD LowPart;
+  LONG HighPart;
+} LUID, *PLUID;
+
+typedef struct _LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+} LUID_AND_ATTRIBUTES, *PLUID_AND_ATTRIBUTES;
+
+#define ANYSIZE_ARRAY 1
+typedef struct _TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[ANYSIZE_ARRAY];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+
+#define TOKEN_QUERY 0x0008UL
+#define TOKEN_ADJUST_PRIVILEGES 0x0020UL
+#define SE_PRIVILEGE_ENABLED_BY_DEFAULT 0x00000001UL
+#define SE_PRIVILEGE_ENABLED 0x00000002UL
+#define SE_PRIVILEGE_REMOVED 0x00000004UL
+#define SE_BACKUP_NAME "SeBackupPrivilege"
+#define SE_RESTORE_NAME "SeRestorePrivilege"
+
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFUL
+#define FILE_ATTRIBUTE_READONLY 0x00000001UL
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010UL
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020UL
+#define FILE_ATTRIBUTE_NORMAL 0x00000080UL
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001UL
+#define MOVEFILE_COPY_ALLOWED 0x00000002UL
+#define MOVEFILE_WRITE_THROUGH 0x00000008UL
+
+// RegSaveKeyA needs the backup privilege enabled, RegRestoreKeyA the restore
+// privilege; the file must not exist for a save.
+LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
+
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                           PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
+                           PTOKEN_PRIVILEGES PreviousState, LPDWORD ReturnLength);
+
+DWORD GetFileAttributesA(LPCSTR lpFileName);
+BOOL DeleteFileA(LPCSTR lpFileName);
+BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);

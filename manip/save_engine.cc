@@ -1,0 +1,58 @@
+// SAVE: the key is tested first, the hive written under a temporary name
+// beside the file, and moved over an existing file only once it is complete,
+// so a missing key or a refused save never costs the old backup.
+#include "manip/save_engine.h"
+
+#include "manip/privilege.h"
+#include "manip/root_keys.h"
+#include "manip/system_error_text.h"
+#include "registry/exception.h"
+#include "registry/registry.h"
+
+namespace orvik {
+
+namespace {
+
+// Temporary names tried beside the file before the save gives up.
+constexpr int kTemporaryNames = 100;
+
+bool IsNotFound(LONG code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_BAD_PATHNAME || code == ERROR_INVALID_PARAMETER;
+}
+
+}  // namespace
+
+int SaveKeyToFile(const std::string& key_name, const std::string& file_name) {
+  TRegistry registry;
+  // Disabled again before the registry object goes.
+  PrivilegeScope backup("SeBackupPrivilege");
+  std::string sub_key = key_name;
+  std::string root_text;
+  SplitKeyName(sub_key, root_text);
+  registry.SelectRoot(RootKeyFromName(root_text));
+  if (!registry.KeyPresent(sub_key)) {
+    const LONG why = registry.LastError();
+    if (IsNotFound(why)) throw Exception("Error: Key: " + sub_key + " does not exist!");
+    throw RefusedChange(why);
+  }
+  // The platform never writes over a file: a name another save still holds
+  // is passed by.
+  std::string temporary;
+  for (int attempt = 0;; ++attempt) {
+    temporary = file_name + ".saving" + (attempt == 0 ? "" : std::to_string(attempt));
+    if (registry.SaveHive(sub_key, temporary)) break;
+    if (registry.LastError() != ERROR_ALREADY_EXISTS || attempt + 1 == kTemporaryNames) {
+      throw RefusedChange(registry.LastError());
+    }
+  }
+  if (!MoveFileExA(temporary.c_str(), file_name.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const LONG why = static_cast<LONG>(GetLastError());
+    DeleteFileA(temporary.c_str());
+    throw RefusedChange(why);
+  }
+  return 0;
+}
+
+}  // namespace orvik
