@@ -73,6 +73,8 @@ HandleTable* OpenedHandles() {
   return state.tree ? &state.handles : nullptr;
 }
 
+SqliteTree* OpenedTree() { return State().tree.get(); }
+
 void CloseRegistryStore() {
   StoreState& state = State();
   state.handles.Clear();

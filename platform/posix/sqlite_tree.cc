@@ -380,6 +380,16 @@ LONG SqliteTree::Flush() {
   return result;
 }
 
+void SqliteTree::Discard() {
+  End(false);
+  ReleaseHeldRead();
+  if (!run_txn_open_) return;
+  run_txn_open_ = false;
+  Run(rollback_, "ROLLBACK");
+  counter_.EndWrite();
+  ++local_changes_;  // what was read inside the transaction is no longer so
+}
+
 LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
   if (int rc = Use(key_exists_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);

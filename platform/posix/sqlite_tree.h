@@ -34,6 +34,9 @@ class SqliteTree final : public Tree {
   // Commits what a run transaction holds and makes every change of this
   // process durable on disk. Called when the store closes.
   LONG Flush();
+  // Undoes what the run transaction holds (kPerRun); later changes begin a
+  // new one.
+  void Discard();
 
   sqlite3* db() const { return db_; }
 
