@@ -111,6 +111,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_NO_ASSOCIATION 1155L
 
 // ---- Registry value types ----------------------------------------------------
 #define REG_NONE 0UL
@@ -228,3 +229,44 @@ HLOCAL LocalFree(HLOCAL hMem);
 // ---- Kernel objects ----------------------------------------------------------------
 // Closes a handle to a started process or an access token (see kernel_handles.h).
 BOOL CloseHandle(HANDLE hObject);
+
+// ---- Processes (see process_api.cc) --------------------------------------------------
+typedef void* HWND;
+typedef void* HINSTANCE;
+
+typedef struct _SHELLEXECUTEINFOA {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCSTR lpVerb;
+  LPCSTR lpFile;
+  LPCSTR lpParameters;
+  LPCSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void* lpIDList;
+  LPCSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIcon;
+  HANDLE hProcess;
+} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
+
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040UL
+#define SW_SHOWDEFAULT 10
+#define SE_ERR_FNF 2
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
+#define INFINITE 0xFFFFFFFFUL
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
+#define STILL_ACTIVE 259UL
+
+// Starts a program directly (never through a shell): "regedit.exe" is
+// orvik-regedit in the directory of the running executable; lpParameters is
+// split into arguments by the Windows command-line rule.
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// A program killed by a signal ends with 128 plus the signal's number.
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
