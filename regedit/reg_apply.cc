@@ -90,8 +90,12 @@ LONG RegApplier::SetValue(const RegEntry& entry) {
 }
 
 LONG RegApplier::RemoveValue(const RegEntry& entry) {
-  const LONG rc = RegDeleteValueA(current_, entry.name.c_str());
-  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  // A value that is not there is left alone: a failed removal would spoil
+  // the file's changes.
+  LONG rc = RegQueryValueExA(current_, entry.name.c_str(), nullptr, nullptr, nullptr, nullptr);
+  if (rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (rc == ERROR_SUCCESS) rc = RegDeleteValueA(current_, entry.name.c_str());
+  if (rc == ERROR_SUCCESS) return ERROR_SUCCESS;
   return Refused(rc, "removing the value \"" + entry.name + "\"");
 }
 

@@ -5,7 +5,7 @@
 
 namespace orvik::posix {
 
-void GatherRegistryChanges() { SetCommitPolicy(CommitPolicy::kPerRun); }
+void GatherRegistryChanges() { SetCommitPolicy(CommitPolicy::kWhole); }
 
 LONG CommitRegistryChanges() {
   SqliteTree* tree = OpenedTree();

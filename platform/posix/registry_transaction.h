@@ -7,9 +7,12 @@
 
 namespace orvik::posix {
 
-// Call before the program's first registry call.
+// Call before the program's first registry call. A registry call that fails
+// to change the registry spoils the gathered changes: they can then only be
+// discarded.
 void GatherRegistryChanges();
-// Commits the changes gathered so far and makes them durable.
+// Commits the changes gathered so far and makes them durable; after a failed
+// change, discards them all and returns ERROR_FUNCTION_FAILED.
 LONG CommitRegistryChanges();
 // Undoes every change gathered since the last commit.
 void DiscardRegistryChanges();

@@ -134,8 +134,7 @@ SqliteTree::~SqliteTree() {
         &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
         &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
         &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &update_value_, &insert_value_,
-        &delete_value_}) {
+        &list_values_,  &value_data_,   &read_value_,    &upsert_value_, &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -312,8 +311,10 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
         run_txn_open_ = rc == SQLITE_OK;
         if (run_txn_open_) counter_.BeginWrite();
       }
-      if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
-      step_is_savepoint_ = rc == SQLITE_OK;
+      if (rc == SQLITE_OK && policy_ == CommitPolicy::kPerRun) {
+        rc = Run(savepoint_, "SAVEPOINT step");
+        step_is_savepoint_ = rc == SQLITE_OK;
+      }
     }
     ++local_changes_;
     wrote_ = true;
@@ -324,15 +325,20 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (rc != SQLITE_OK) return Fail(rc);
   in_step_ = true;
   in_write_step_ = write;
-  int64_t version = 0;
-  if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
-    Query q(data_version_);
-    rc = q.Step();
-    if (rc == SQLITE_ROW) version = q.Int(0);
-  }
-  if (rc != SQLITE_ROW) {
-    End(false);
-    return Fail(rc);
+  // While the run transaction holds the write lock no other process can
+  // commit, so its data version stays what it was.
+  int64_t version = run_txn_open_ ? run_version_ : -1;
+  if (version < 0) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) version = q.Int(0);
+    }
+    if (rc != SQLITE_ROW) {
+      End(false);
+      return Fail(rc);
+    }
+    if (run_txn_open_) run_version_ = version;
   }
   // Odd stamps: never equal to a counter stamp.
   *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
@@ -352,8 +358,13 @@ LONG SqliteTree::End(bool commit) {
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
     if (in_write_step_) counter_.EndWrite();
   } else if (step_is_savepoint_) {
-    if (!commit) Run(rollback_to_, "ROLLBACK TO step");
+    if (!commit) {
+      Run(rollback_to_, "ROLLBACK TO step");
+      run_touched_ = 0;  // the step may have set it
+    }
     rc = Run(release_, "RELEASE step");
+  } else if (in_write_step_ && !commit && policy_ == CommitPolicy::kWhole) {
+    run_spoiled_ = true;  // only the whole transaction can be undone
   }
   step_is_txn_ = false;
   step_is_savepoint_ = false;
@@ -364,7 +375,13 @@ LONG SqliteTree::Flush() {
   LONG result = ERROR_SUCCESS;
   ReleaseHeldRead();
   if (run_txn_open_) {
+    if (run_spoiled_) {
+      Discard();
+      return ERROR_FUNCTION_FAILED;
+    }
     run_txn_open_ = false;
+    run_version_ = -1;
+    run_touched_ = 0;
     if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
       Run(rollback_, "ROLLBACK");
       result = Fail(rc);
@@ -383,8 +400,11 @@ LONG SqliteTree::Flush() {
 void SqliteTree::Discard() {
   End(false);
   ReleaseHeldRead();
+  run_spoiled_ = false;
   if (!run_txn_open_) return;
   run_txn_open_ = false;
+  run_version_ = -1;
+  run_touched_ = 0;
   Run(rollback_, "ROLLBACK");
   counter_.EndWrite();
   ++local_changes_;  // what was read inside the transaction is no longer so
@@ -415,6 +435,11 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
 }
 
 LONG SqliteTree::Touch(KeyId key) {
+  // Within a run transaction a run of writes to one key sets its time once.
+  if (run_txn_open_) {
+    if (key == run_touched_) return ERROR_SUCCESS;
+    run_touched_ = key;
+  }
   if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -602,24 +627,15 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   }
   const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc =
-          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  if (int rc = Use(upsert_value_,
+                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(update_value_);
-    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  }
-  if (sqlite3_changes(db_) == 0) {
-    if (int rc = Use(insert_value_,
-                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
-        rc != SQLITE_OK) {
-      return Fail(rc);
-    }
-    Query q(insert_value_);
+    Query q(upsert_value_);
     q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);

@@ -14,8 +14,11 @@
 namespace orvik::posix {
 
 // How changes reach the database: each write call as its own transaction, or
-// all of a run's changes in one transaction committed when the store closes.
-enum class CommitPolicy { kPerCall, kPerRun };
+// all of a run's changes in one transaction committed when the store closes
+// (or by Flush). kWhole is kPerRun for a program that keeps its changes whole
+// or not at all: a failed write call is not undone on its own (which saves a
+// savepoint per call) but spoils the transaction, which Flush then undoes.
+enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
 class SqliteTree final : public Tree {
  public:
@@ -32,7 +35,8 @@ class SqliteTree final : public Tree {
   ~SqliteTree() override;
 
   // Commits what a run transaction holds and makes every change of this
-  // process durable on disk. Called when the store closes.
+  // process durable on disk. Called when the store closes. A spoiled run
+  // transaction (kWhole) is undone instead, with ERROR_FUNCTION_FAILED.
   LONG Flush();
   // Undoes what the run transaction holds (kPerRun); later changes begin a
   // new one.
@@ -84,7 +88,10 @@ class SqliteTree final : public Tree {
   bool step_is_txn_ = false;        // Begin opened a transaction that End closes
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
   bool wrote_ = false;              // this process changed the store
-  bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
+  bool run_txn_open_ = false;       // the run transaction (kPerRun, kWhole) is open
+  bool run_spoiled_ = false;        // a write call of the run transaction failed (kWhole)
+  int64_t run_version_ = -1;        // data_version while the run transaction is open
+  KeyId run_touched_ = 0;           // key whose write time the run transaction set last
   uint64_t local_changes_ = 0;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
@@ -92,7 +99,7 @@ class SqliteTree final : public Tree {
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement update_value_, insert_value_, delete_value_;
+  Statement upsert_value_, delete_value_;
 };
 
 }  // namespace orvik::posix
