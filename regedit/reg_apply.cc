@@ -1,6 +1,7 @@
 // Applying parsed entries through the registry calls.
 #include "regedit/reg_apply.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace orvik::regedit {
@@ -30,12 +31,13 @@ std::u16string Wide(const std::string& ansi) {
 
 }  // namespace
 
-RegApplier::~RegApplier() { CloseCurrent(); }
+RegApplier::~RegApplier() { CloseLevels(0); }
 
-void RegApplier::CloseCurrent() {
-  if (owns_current_) RegCloseKey(current_);
-  current_ = nullptr;
-  owns_current_ = false;
+void RegApplier::CloseLevels(size_t keep) {
+  while (levels_.size() > keep) {
+    RegCloseKey(levels_.back().key);
+    levels_.pop_back();
+  }
 }
 
 LONG RegApplier::Refused(LONG rc, const std::string& what) {
@@ -48,7 +50,9 @@ LONG RegApplier::Apply(const RegEntry& entry) {
     case RegEntry::Kind::kKey:
       return OpenSection(entry);
     case RegEntry::Kind::kRemoveKey: {
-      CloseCurrent();
+      // The removal may take open keys with it.
+      CloseLevels(0);
+      current_ = nullptr;
       const LONG rc = RemoveKeyTree(entry.root, entry.path);
       return rc == ERROR_SUCCESS ? rc : Refused(rc, "removing the key " + FullName(entry));
     }
@@ -61,17 +65,36 @@ LONG RegApplier::Apply(const RegEntry& entry) {
 }
 
 LONG RegApplier::OpenSection(const RegEntry& entry) {
-  CloseCurrent();
-  if (entry.path.empty()) {
-    current_ = entry.root;
-    return ERROR_SUCCESS;
+  std::vector<std::string> names;
+  for (size_t start = 0; start < entry.path.size();) {
+    const size_t end = std::min(entry.path.find('\\', start), entry.path.size());
+    names.push_back(entry.path.substr(start, end - start));
+    start = end + 1;
   }
-  HKEY key = nullptr;
-  const LONG rc = RegCreateKeyExA(entry.root, entry.path.c_str(), 0, nullptr, 0,
-                                  KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
-  if (rc != ERROR_SUCCESS) return Refused(rc, "creating the key " + FullName(entry));
-  current_ = key;
-  owns_current_ = true;
+  if (entry.root != root_) {
+    CloseLevels(0);
+    root_ = entry.root;
+  }
+  size_t shared = 0;
+  while (shared < levels_.size() && shared < names.size() &&
+         levels_[shared].name == names[shared]) {
+    ++shared;
+  }
+  CloseLevels(shared);
+  current_ = nullptr;
+  for (size_t i = shared; i < names.size(); ++i) {
+    HKEY parent = i == 0 ? root_ : levels_[i - 1].key;
+    HKEY key = nullptr;
+    const LONG rc = RegCreateKeyExA(parent, names[i].c_str(), 0, nullptr, 0,
+                                    KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr,
+                                    &key, nullptr);
+    if (rc != ERROR_SUCCESS) {
+      CloseLevels(0);
+      return Refused(rc, "creating the key " + FullName(entry));
+    }
+    levels_.push_back(OpenLevel{names[i], key});
+  }
+  current_ = levels_.empty() ? root_ : levels_.back().key;
   return ERROR_SUCCESS;
 }
 

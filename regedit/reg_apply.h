@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "regedit/reg_file_parser.h"
@@ -24,14 +25,24 @@ class RegApplier {
   const std::string& failure() const { return failure_; }
 
  private:
+  // A key of the open section's path, opened below the one before it.
+  struct OpenLevel {
+    std::string name;
+    HKEY key = nullptr;
+  };
+
   LONG OpenSection(const RegEntry& entry);
   LONG SetValue(const RegEntry& entry);
   LONG RemoveValue(const RegEntry& entry);
-  void CloseCurrent();
+  // Closes the open path's keys from the deepest up to, not including, level `keep`.
+  void CloseLevels(size_t keep);
   LONG Refused(LONG rc, const std::string& what);
 
+  // The open section's root and path, so that the next section opens only
+  // what it does not share with this one (files list keys depth first).
+  HKEY root_ = nullptr;
+  std::vector<OpenLevel> levels_;
   HKEY current_ = nullptr;  // the key of the open section
-  bool owns_current_ = false;
   std::string failure_;
 };
 

@@ -124,6 +124,9 @@ RegFileParser::Result RegFileParser::ParseSection(const std::string& line, RegEn
   entry->root = RootKeyOfFullName(root_name);
   if (entry->root == nullptr) return Fail("unknown root key \"" + std::string(root_name) + "\"");
   if (remove && path.empty()) return Fail("a root key cannot be removed");
+  if ((!path.empty() && path.front() == '\\') || path.find("\\\\") != std::string_view::npos) {
+    return Fail("a key path holds an empty key name");
+  }
   entry->kind = remove ? RegEntry::Kind::kRemoveKey : RegEntry::Kind::kKey;
   entry->path = std::string(path);
   in_key_ = !remove;

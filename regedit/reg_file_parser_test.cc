@@ -208,6 +208,8 @@ TEST(RegFileParserTest, ReportsEachMalformedFileWithItsLine) {
       {"REGEDIT4\n[HKCU\\x]\n", 2},
       {"REGEDIT4\n[HKEY_DYN_DATA\\x]\n", 2},
       {"REGEDIT4\n[-HKEY_CURRENT_USER]\n", 2},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\a\\\\b]\n", 2},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\\\a]\n", 2},
       {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\nplain\n", 3},
       {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"\"x\"\n", 3},
       {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"=dword:\n", 3},
