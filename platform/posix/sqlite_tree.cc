@@ -134,7 +134,8 @@ SqliteTree::~SqliteTree() {
         &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
         &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
         &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &upsert_value_, &delete_value_}) {
+        &list_values_,  &value_data_,   &read_value_,    &update_value_, &insert_value_,
+        &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -627,15 +628,24 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   }
   const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc = Use(upsert_value_,
-                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
-                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
-                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
+  if (int rc =
+          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(upsert_value_);
+    Query q(update_value_);
+    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (sqlite3_changes(db_) == 0) {
+    if (int rc = Use(insert_value_,
+                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
+                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
+        rc != SQLITE_OK) {
+      return Fail(rc);
+    }
+    Query q(insert_value_);
     q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);

@@ -88,7 +88,7 @@ class SqliteTree final : public Tree {
   bool step_is_txn_ = false;        // Begin opened a transaction that End closes
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
   bool wrote_ = false;              // this process changed the store
-  bool run_txn_open_ = false;       // the run transaction (kPerRun, kWhole) is open
+  bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
   bool run_spoiled_ = false;        // a write call of the run transaction failed (kWhole)
   int64_t run_version_ = -1;        // data_version while the run transaction is open
   KeyId run_touched_ = 0;           // key whose write time the run transaction set last
@@ -99,7 +99,7 @@ class SqliteTree final : public Tree {
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement upsert_value_, delete_value_;
+  Statement update_value_, insert_value_, delete_value_;
 };
 
 }  // namespace orvik::posix
