@@ -1,6 +1,6 @@
-// Wrapping of hex-list entries. Positions in comments are 1-based, as in the
-// registry-editor convention: the first line holds up to 79 characters and
-// its backslash, continuation lines 75 after two spaces.
+// Wrapping of hex-list entries. Positions in comments are 1-based: the first
+// line holds up to 79 characters and its backslash, continuation lines 75
+// after two spaces.
 #include "export/wrap.h"
 
 namespace orvik {
@@ -13,42 +13,43 @@ constexpr size_t kLateTagPosition = 69;
 
 }  // namespace
 
-std::string FirstWrapPiece(std::string_view entry) {
+std::string_view FirstWrapPiece(std::string_view entry) {
   // The hex list holds only digits and commas, so the last "=" and the last
   // ":" are the type tag's, whatever the value name holds.
   const size_t equals = entry.rfind('=');
   const size_t colon = entry.rfind(':');
   if (equals == std::string_view::npos || colon == std::string_view::npos || colon < equals) {
-    return std::string(entry);  // not a hex entry: never split
+    return entry;  // not a hex entry: never split
   }
-  if (equals + 1 >= kLateTagPosition) {
-    return std::string(entry.substr(0, colon + 1 + 3));  // the tag and one byte
-  }
-  if (entry.size() >= 78 && entry[77] == ',') return std::string(entry.substr(0, 78));
-  if (entry.size() >= 77 && entry[76] == ',') return std::string(entry.substr(0, 77));
-  if (entry.size() >= 76 && entry[75] == ',') return std::string(entry.substr(0, 79));
+  if (equals + 1 >= kLateTagPosition) return entry.substr(0, colon + 1 + 3);  // tag and one byte
+  if (entry.size() >= 78 && entry[77] == ',') return entry.substr(0, 78);
+  if (entry.size() >= 77 && entry[76] == ',') return entry.substr(0, 77);
+  if (entry.size() >= 76 && entry[75] == ',') return entry.substr(0, 79);
   // The list starts at position 77 or later: break before its first byte.
-  return std::string(entry.substr(0, colon + 1));
+  return entry.substr(0, colon + 1);
 }
 
-void AddWrapped(std::string_view entry, TStringList& lines) {
+void AddWrapped(std::string_view entry, std::string& text) {
   if (entry.size() <= kLongestSingleLine) {
-    lines.emplace_back(entry);
+    text.append(entry);
+    text.append("\r\n");
     return;
   }
-  const std::string first = FirstWrapPiece(entry);
+  const std::string_view first = FirstWrapPiece(entry);
   std::string_view rest = entry.substr(first.size());
-  lines.push_back(rest.empty() ? first : first + "\\");
+  text.append(first);
+  text.append(rest.empty() ? "\r\n" : "\\\r\n");
   while (rest.size() > kContinuationLength) {
-    std::string line;
-    line.reserve(kContinuationLength + 3);
-    line += "  ";
-    line += rest.substr(0, kContinuationLength);
-    line += '\\';
-    lines.push_back(std::move(line));
+    text.append("  ");
+    text.append(rest.substr(0, kContinuationLength));
+    text.append("\\\r\n");
     rest.remove_prefix(kContinuationLength);
   }
-  if (!rest.empty()) lines.push_back("  " + std::string(rest));
+  if (!rest.empty()) {
+    text.append("  ");
+    text.append(rest);
+    text.append("\r\n");
+  }
 }
 
 }  // namespace orvik

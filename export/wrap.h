@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "registry/string_list.h"
-
 namespace orvik {
 
 // The first physical line of a hex-list entry longer than 78 characters,
@@ -15,11 +13,12 @@ namespace orvik {
 // position 69 or later, after the tag and the first byte. When no comma
 // falls within reach (a long name before a long tag), it ends after the
 // tag's colon, so that no byte is split.
-std::string FirstWrapPiece(std::string_view entry);
+std::string_view FirstWrapPiece(std::string_view entry);
 
-// Appends the entry to lines: as it is when it has at most 78 characters,
-// else as the first piece and continuation lines of two spaces and 25
-// bytes, every line but the last ending in a backslash.
-void AddWrapped(std::string_view entry, TStringList& lines);
+// Appends the entry to text as physical lines, each followed by CR LF: as it
+// is when it has at most 78 characters, else as the first piece and
+// continuation lines of two spaces and 25 bytes, every line but the last
+// ending in a backslash.
+void AddWrapped(std::string_view entry, std::string& text);
 
 }  // namespace orvik

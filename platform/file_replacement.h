@@ -40,6 +40,7 @@ class FileReplacement {
   std::string temporary_;
   std::intptr_t handle_ = -1;  // a file descriptor, or a HANDLE on Windows
   bool open_ = false;
+  bool in_place_ = false;  // writing to a device or pipe, not to a new file
 };
 
 }  // namespace orvik

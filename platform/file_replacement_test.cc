@@ -2,8 +2,11 @@
 // and nothing is left beside it when a replacement is given up.
 #include "platform/file_replacement.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -47,7 +50,6 @@ TEST(FileReplacement, GivingUpLeavesTheTargetAndNoTemporaryFile) {
     FileReplacement file;
     ASSERT_TRUE(file.Create(target));
     ASSERT_TRUE(file.Write("half of it"));
-    EXPECT_EQ(EntriesIn(dir.path()), 2u);
   }
   EXPECT_EQ(ReadFileBytes(target), "earlier");
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
@@ -56,6 +58,25 @@ TEST(FileReplacement, GivingUpLeavesTheTargetAndNoTemporaryFile) {
   ASSERT_TRUE(file.Create(dir.File("new.reg")));
   file.Discard();
   EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
+TEST(FileReplacement, ProcessEndingOnTheWayLeavesTheTargetAndNothingElse) {
+  TempDir dir;
+  const std::string target = dir.File("out.reg");
+  WriteFileBytes(target, "earlier");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Ends as a killed process would: no destructor runs.
+    FileReplacement file;
+    const bool written = file.Create(target) && file.Write(std::string(100000, 'x'));
+    _exit(written ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileBytes(target), "earlier");
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
@@ -86,6 +107,26 @@ TEST(FileReplacement, ReplacedFileKeepsItsPermissionsAndALinkStaysALink) {
   struct stat status {};
   ASSERT_EQ(stat(target.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST(FileReplacement, PipeIsWrittenInPlace) {
+  TempDir dir;
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  FileReplacement file;
+  ASSERT_TRUE(file.Create(fifo));
+  ASSERT_TRUE(file.Write("through the pipe"));
+  EXPECT_EQ(file.Commit(), FileReplacement::Outcome::kDone);
+  char buffer[64] = {};
+  EXPECT_EQ(read(reader, buffer, sizeof buffer), 16);
+  EXPECT_STREQ(buffer, "through the pipe");
+  close(reader);
+  struct stat status {};
+  ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
 }  // namespace
