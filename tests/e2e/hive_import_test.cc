@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/posix/registry_store.h"
@@ -57,9 +58,12 @@ class HiveComparer {
     ASSERT_NE(values, nullptr) << path;
     for (size_t i = 0; values[i] != 0; ++i) {
       char* name = hivex_value_key(hive_, values[i]);
-      hive_type type = hive_t_none;
+      // Hives hold type codes beyond the enumeration's, so the code is read
+      // as the number it is.
+      std::underlying_type_t<hive_type> type = 0;
       size_t length = 0;
-      char* data = hivex_value_value(hive_, values[i], &type, &length);
+      char* data =
+          hivex_value_value(hive_, values[i], reinterpret_cast<hive_type*>(&type), &length);
       ASSERT_NE(data, nullptr);
       const std::u16string wide_name = Wide(name);
       DWORD stored_type = 0;
