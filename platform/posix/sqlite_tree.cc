@@ -134,8 +134,7 @@ SqliteTree::~SqliteTree() {
         &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
         &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
         &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &update_value_, &insert_value_,
-        &delete_value_}) {
+        &list_values_,  &value_data_,   &read_value_,    &upsert_value_, &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -362,6 +361,7 @@ LONG SqliteTree::End(bool commit) {
     if (!commit) {
       Run(rollback_to_, "ROLLBACK TO step");
       run_touched_ = 0;  // the step may have set it
+      run_present_ = 0;
     }
     rc = Run(release_, "RELEASE step");
   } else if (in_write_step_ && !commit && policy_ == CommitPolicy::kWhole) {
@@ -383,6 +383,7 @@ LONG SqliteTree::Flush() {
     run_txn_open_ = false;
     run_version_ = -1;
     run_touched_ = 0;
+    run_present_ = 0;
     if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
       Run(rollback_, "ROLLBACK");
       result = Fail(rc);
@@ -406,12 +407,19 @@ void SqliteTree::Discard() {
   run_txn_open_ = false;
   run_version_ = -1;
   run_touched_ = 0;
+  run_present_ = 0;
   Run(rollback_, "ROLLBACK");
   counter_.EndWrite();
   ++local_changes_;  // what was read inside the transaction is no longer so
 }
 
 LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
+  // Inside the run transaction only this process changes the store: a key
+  // seen there stays until this process removes a key.
+  if (run_txn_open_ && key == run_present_) {
+    *exists = true;
+    return ERROR_SUCCESS;
+  }
   if (int rc = Use(key_exists_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -419,6 +427,7 @@ LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
   const int rc = q.Bind(key).Step();
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
   *exists = rc == SQLITE_ROW;
+  if (run_txn_open_ && *exists) run_present_ = key;
   return ERROR_SUCCESS;
 }
 
@@ -474,6 +483,7 @@ LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
 }
 
 LONG SqliteTree::DeleteKey(KeyId key) {
+  run_present_ = 0;
   if (int rc = Use(has_children_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -628,24 +638,17 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   }
   const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc =
-          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  // One statement that inserts the value at the end of the order, or
+  // replaces its type and data in its row.
+  if (int rc = Use(upsert_value_,
+                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(update_value_);
-    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  }
-  if (sqlite3_changes(db_) == 0) {
-    if (int rc = Use(insert_value_,
-                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
-        rc != SQLITE_OK) {
-      return Fail(rc);
-    }
-    Query q(insert_value_);
+    Query q(upsert_value_);
     q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);

@@ -92,6 +92,7 @@ class SqliteTree final : public Tree {
   bool run_spoiled_ = false;        // a write call of the run transaction failed (kWhole)
   int64_t run_version_ = -1;        // data_version while the run transaction is open
   KeyId run_touched_ = 0;           // key whose write time the run transaction set last
+  KeyId run_present_ = 0;           // key seen in the run transaction, none removed since
   uint64_t local_changes_ = 0;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
@@ -99,7 +100,7 @@ class SqliteTree final : public Tree {
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement update_value_, insert_value_, delete_value_;
+  Statement upsert_value_, delete_value_;
 };
 
 }  // namespace orvik::posix
