@@ -258,6 +258,13 @@ TEST_F(ImportTest, EachFileOfAnEditorRunIsImportedWholeOrNotAtAll) {
   EXPECT_NE(r.err.find("/garbage: "), std::string::npos) << r.err;
   EXPECT_TRUE(KeyExists("HKCU\\Software\\Good"));
   EXPECT_FALSE(KeyExists("HKCU\\Software\\Part"));
+  // No file at all is a failure too.
+  const ProcessResult none = Regedit({});
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_NE(none.err, "");
+  const ProcessResult silent = Regedit({"/s"});
+  EXPECT_EQ(silent.exit_code, 1);
+  EXPECT_EQ(silent.out + silent.err, "");
 }
 
 // ---- The editor process ---------------------------------------------------------------
