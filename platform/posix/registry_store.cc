@@ -53,9 +53,10 @@ void SetRoots(StoreState& state) {
 LONG OpenStore(HandleTable** handles) {
   StoreState& state = State();
   if (!state.tree) {
+    RegistryPlace place;
+    if (const LONG rc = FindRegistryDirectory(&place); rc != ERROR_SUCCESS) return rc;
     std::unique_ptr<SqliteTree> tree;
-    const LONG rc =
-        SqliteTree::Open(RegistryDirectory(), state.policy, state.busy_timeout_ms, &tree);
+    const LONG rc = SqliteTree::Open(place, state.policy, state.busy_timeout_ms, &tree);
     if (rc != ERROR_SUCCESS) return rc;
     state.tree = std::move(tree);
     SetRoots(state);

@@ -21,9 +21,10 @@ class RegistryTransactionTest : public RegistryTest {
   }
   // What another process sees.
   std::string Other(const std::string& path) {
+    orvik::test::RunOptions options;
+    options.env = {{"ORVIK_REGISTRY", RegistryDir()}};
     return orvik::test::RunProgram(orvik::test::BuildDir() + "/orvik-registry-tool",
-                                   {"list", "HKCU\\" + path},
-                                   {{{"ORVIK_REGISTRY", RegistryDir()}}, "", false, ""})
+                                   {"list", "HKCU\\" + path}, options)
         .out;
   }
 };

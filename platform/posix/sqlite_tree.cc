@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -19,6 +20,9 @@ namespace orvik::posix {
 namespace {
 
 constexpr int kSchemaVersion = 1;
+// The database header's application id of every store: "ORVK".
+constexpr int64_t kApplicationId = 0x4F52564B;
+static_assert(kApplicationId == 1330796107);
 // Values up to this size travel with an enumeration's list.
 constexpr int kCarriedDataSize = 1024;
 
@@ -96,18 +100,38 @@ void SyncFile(const std::string& path) {
 
 }  // namespace
 
-LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
-  if (const LONG rc = EnsureDirectory(directory); rc != ERROR_SUCCESS) return rc;
+  if (const LONG rc = EnsureDirectory(place.directory); rc != ERROR_SUCCESS) return rc;
+  // Links on the way to the directory are the user's own choice; from there
+  // on no link is followed.
+  RegistryPlace resolved = place;
+  if (const LONG rc = ResolveDirectory(place.directory, &resolved.directory); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  const std::string& directory = resolved.directory;
+  DirectoryOwner owner;
+  if (const LONG rc = CheckRegistryDirectory(resolved, &owner); rc != ERROR_SUCCESS) return rc;
   const std::string path = DatabasePath(directory);
-  const bool existed = access(path.c_str(), F_OK) == 0;
+  // The database file is created here rather than by SQLite, so that it gets
+  // the directory owner's ownership (SQLite gives its -wal and -shm files the
+  // database's owner).
+  bool existed = true;
+  if (const int fd = CreateRegistryFile(path, 0644, owner); fd >= 0) {
+    close(fd);
+    existed = false;
+  } else if (errno != EEXIST && errno != EACCES && errno != EROFS) {
+    return FileOpenError(errno);
+  }
+  // A path, never a URI (the path begins with "/" or "./"), and no link.
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
       nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db);
+    if (rc == SQLITE_CANTOPEN_SYMLINK) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
     return access(directory.c_str(), W_OK) != 0 || (existed && access(path.c_str(), R_OK) != 0)
                ? ERROR_ACCESS_DENIED
                : ERROR_REGISTRY_IO_FAILED;
@@ -118,7 +142,9 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
   // with the size of the registry. Measured, the mapping bought no speed.
   sqlite3_exec(db, "PRAGMA mmap_size=0; PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
-  if (const LONG init = opened->Initialize(busy_timeout_ms); init != ERROR_SUCCESS) return init;
+  if (const LONG init = opened->Initialize(busy_timeout_ms, owner); init != ERROR_SUCCESS) {
+    return init;
+  }
   if (!existed) SyncFile(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
@@ -130,11 +156,12 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,     &savepoint_,
-        &release_,      &rollback_to_,  &data_version_,  &key_exists_,   &find_child_,
-        &create_child_, &has_children_, &delete_values_, &delete_key_,   &key_row_,
-        &child_stats_,  &value_stats_,  &set_security_,  &touch_,        &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &upsert_value_, &delete_value_}) {
+       {&begin_read_,    &begin_write_,  &commit_,       &rollback_,      &savepoint_,
+        &release_,       &rollback_to_,  &data_version_, &key_exists_,    &find_child_,
+        &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
+        &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
+        &list_children_, &list_values_,  &value_data_,   &read_value_,    &upsert_value_,
+        &delete_value_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -169,23 +196,47 @@ LONG SqliteTree::Exec(const char* sql) {
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::Initialize(int busy_timeout_ms) {
+LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
+  // What the database is, before anything in the directory is changed: a
+  // database of another program is left as it is.
   int version = 0;
+  int64_t application_id = 0;
+  int64_t objects = 0;
+  int64_t tables = 0;
   {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
-    sqlite3_finalize(stmt);
+    Statement probe;
+    int rc = probe.Prepare(db_,
+                           "SELECT (SELECT user_version FROM pragma_user_version), "
+                           "(SELECT application_id FROM pragma_application_id), "
+                           "(SELECT count(*) FROM sqlite_schema), "
+                           "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                           "name IN ('keys', 'vals'))");
+    if (rc != SQLITE_OK) return Fail(rc);
+    Query q(probe);
+    rc = q.Step();
     if (rc != SQLITE_ROW) return Fail(rc);
+    version = static_cast<int>(q.Int(0));
+    application_id = q.Int(1);
+    objects = q.Int(2);
+    tables = q.Int(3);
   }
+  const bool ours = application_id == kApplicationId ||
+                    // set up before stores carried the application id
+                    (application_id == 0 && version == kSchemaVersion && tables == 2);
+  const bool empty = application_id == 0 && version == 0 && objects == 0;
+  if (!ours && !empty) return ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY;
   // Every writer must move the shared counter; one that cannot may not write.
   struct stat info {};
   const unsigned mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0644;
-  if (!counter_.Open(ChangeCounterPath(directory_), writable_, mode)) {
+  if (LONG rc = counter_.Open(ChangeCounterPath(directory_), writable_, mode, owner);
+      rc != ERROR_SUCCESS) {
+    if (rc == ORVIK_ERROR_REGISTRY_FILE_LINKED || rc == ERROR_DISK_FULL) return rc;
     writable_ = false;
-    counter_.Open(ChangeCounterPath(directory_), false, mode);
+    if (rc = counter_.Open(ChangeCounterPath(directory_), false, mode, owner);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
   }
   if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   // Keep the WAL and its index after the last connection closes, so that a
@@ -250,7 +301,10 @@ LONG SqliteTree::CreateSchema() {
     if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
   }
   insert.Finalize();
-  if (LONG rc = Exec("PRAGMA user_version=1"); rc != ERROR_SUCCESS) return abort(rc);
+  if (LONG rc = Exec("PRAGMA user_version=1; PRAGMA application_id=1330796107");
+      rc != ERROR_SUCCESS) {
+    return abort(rc);
+  }
   return Exec("COMMIT");
 }
 
@@ -282,6 +336,7 @@ void SqliteTree::ReleaseHeldRead() {
 
 LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (write && !writable_) return ERROR_ACCESS_DENIED;
+  write_alone_ = false;
   int rc = SQLITE_OK;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
@@ -341,7 +396,16 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
     if (run_txn_open_) run_version_ = version;
   }
   // Odd stamps: never equal to a counter stamp.
-  *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
+  auto slow_stamp = [version](uint64_t changes) {
+    return (((static_cast<uint64_t>(version) << 32) ^ changes) << 1) | 1;
+  };
+  *stamp = slow_stamp(local_changes_);
+  if (write && run_txn_open_) {
+    // Inside the run transaction no other process commits: the step moves
+    // the stamp of the read steps from before to after it and no further.
+    write_before_ = slow_stamp(local_changes_ - 1);
+    write_after_ = slow_stamp(local_changes_ + 1);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -356,7 +420,14 @@ LONG SqliteTree::End(bool commit) {
   if (step_is_txn_) {
     rc = commit ? Run(commit_, "COMMIT") : Run(rollback_, "ROLLBACK");
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
-    if (in_write_step_) counter_.EndWrite();
+    if (in_write_step_) {
+      counter_.EndWrite();
+      uint64_t before = 0;
+      uint64_t after = 0;
+      write_alone_ = commit && rc == SQLITE_OK && counter_.LastWriteAlone(&before, &after);
+      write_before_ = before << 1;
+      write_after_ = after << 1;
+    }
   } else if (step_is_savepoint_) {
     if (!commit) {
       Run(rollback_to_, "ROLLBACK TO step");
@@ -364,12 +435,22 @@ LONG SqliteTree::End(bool commit) {
       run_present_ = 0;
     }
     rc = Run(release_, "RELEASE step");
-  } else if (in_write_step_ && !commit && policy_ == CommitPolicy::kWhole) {
-    run_spoiled_ = true;  // only the whole transaction can be undone
+    write_alone_ = in_write_step_ && commit && rc == SQLITE_OK;
+  } else if (in_write_step_ && policy_ == CommitPolicy::kWhole) {
+    // Only the whole transaction can be undone.
+    if (!commit) run_spoiled_ = true;
+    write_alone_ = commit;
   }
   step_is_txn_ = false;
   step_is_savepoint_ = false;
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+}
+
+bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
+  if (!write_alone_) return false;
+  *before = write_before_;
+  *after = write_after_;
+  return true;
 }
 
 LONG SqliteTree::Flush() {
@@ -513,6 +594,23 @@ LONG SqliteTree::DeleteKey(KeyId key) {
     if (int done = q.Step(); done != SQLITE_DONE) return Fail(done);
   }
   return Touch(parent);
+}
+
+LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
+  // Up the parents; the bound keeps a damaged store from looping.
+  if (int rc = Use(key_depth_,
+                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
+                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
+                   "WHERE up.level < 100000) SELECT max(level) FROM up");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(key_depth_);
+  const int rc = q.Bind(key).Step();
+  if (rc != SQLITE_ROW) return Fail(rc);
+  if (q.IsNull(0)) return ERROR_KEY_DELETED;
+  *depth = static_cast<int>(q.Int(0));
+  return ERROR_SUCCESS;
 }
 
 LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {

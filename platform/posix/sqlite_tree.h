@@ -9,6 +9,7 @@
 
 #include "platform/posix/change_counter.h"
 #include "platform/posix/sqlite_statement.h"
+#include "platform/posix/store_location.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {
@@ -30,7 +31,7 @@ class SqliteTree final : public Tree {
   static constexpr KeyId kCurrentConfig = 5;
 
   // Opens (creating when needed) the store in `directory`.
-  static LONG Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+  static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                    std::unique_ptr<SqliteTree>* tree);
   ~SqliteTree() override;
 
@@ -47,12 +48,14 @@ class SqliteTree final : public Tree {
   bool Writable() const override { return writable_; }
   LONG Begin(bool write, uint64_t* stamp) override;
   LONG End(bool commit) override;
+  bool LastWriteAlone(uint64_t* before, uint64_t* after) const override;
   bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
   LONG CreateChild(KeyId parent, std::u16string_view name,
                    const std::optional<std::u16string>& class_name, KeyId* child) override;
   LONG DeleteKey(KeyId key) override;
+  LONG KeyDepth(KeyId key, int* depth) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
   LONG SetKeySecurity(KeyId key, std::string_view security) override;
   LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
@@ -64,7 +67,7 @@ class SqliteTree final : public Tree {
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
-  LONG Initialize(int busy_timeout_ms);
+  LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
   LONG CreateSchema();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
@@ -94,10 +97,14 @@ class SqliteTree final : public Tree {
   KeyId run_touched_ = 0;           // key whose write time the run transaction set last
   KeyId run_present_ = 0;           // key seen in the run transaction, none removed since
   uint64_t local_changes_ = 0;
+  bool write_alone_ = false;   // the last write step was the only change
+  uint64_t write_before_ = 0;  // between these stamps
+  uint64_t write_after_ = 0;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
+  Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement upsert_value_, delete_value_;

@@ -87,7 +87,10 @@ TEST_F(StoreTest, RegistryDirectoryFromTheEnvironment) {
   for (const auto& c : cases) {
     setenv("ORVIK_REGISTRY", c.orvik_registry, 1);
     setenv("XDG_DATA_HOME", c.xdg_data_home, 1);
-    EXPECT_EQ(RegistryDirectory(), c.expected);
+    RegistryPlace place;
+    ASSERT_EQ(FindRegistryDirectory(&place), ERROR_SUCCESS);
+    EXPECT_EQ(place.directory, c.expected);
+    EXPECT_EQ(place.named, c.orvik_registry[0] != '\0');
   }
   // Created, with its parents, on first use.
   CloseRegistryStore();

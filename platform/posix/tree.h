@@ -65,6 +65,16 @@ class Tree {
   virtual LONG Begin(bool write, uint64_t* stamp) = 0;
   // Ends the step; `commit` false undoes a write step's changes.
   virtual LONG End(bool commit) = 0;
+  // After a write step that kept its changes: true when they were the only
+  // change between the stamp *before (of a read step just before it) and
+  // the stamp *after (of a read step just after it), so that what was read
+  // at *before, brought up to date with the step's own change, holds at
+  // *after.
+  virtual bool LastWriteAlone(uint64_t* before, uint64_t* after) const {
+    (void)before;
+    (void)after;
+    return false;
+  }
 
   // The tree's top keys, which cannot be removed.
   virtual bool IsRoot(KeyId key) const = 0;
@@ -75,6 +85,8 @@ class Tree {
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
   // ERROR_ACCESS_DENIED when the key has subkeys.
   virtual LONG DeleteKey(KeyId key) = 0;
+  // The number of keys from the key up to its top key (0 for a top key).
+  virtual LONG KeyDepth(KeyId key, int* depth) = 0;
   virtual LONG GetKeyInfo(KeyId key, KeyInfo* info) = 0;
   virtual LONG SetKeySecurity(KeyId key, std::string_view security) = 0;
   // Subkeys in ascending order of their folded names (as UTF-16 code units).
