@@ -5,6 +5,8 @@
 ORVIK_PACKAGES=(build-essential cmake pkg-config libsqlite3-dev libgtest-dev libgmock-dev
   libhivex-dev libregf-dev util-linux
   libbfio-dev reglookup libhivex-bin xz-utils)
+# hivexregedit, for importing the real hives' exports (tests, benchmark).
+ORVIK_PACKAGES+=(libwin-hivex-perl)
 
 # ensure_packages PKG...: installs those that are missing when run as root;
 # otherwise names them and fails.
