@@ -3,7 +3,7 @@
 
 # The packages Orvik needs to build and test on Debian.
 ORVIK_PACKAGES=(build-essential cmake pkg-config libsqlite3-dev libgtest-dev libgmock-dev
-  libhivex-dev libregf-dev util-linux)
+  libhivex-dev libregf-dev util-linux man-db groff-base)
 
 # ensure_packages PKG...: installs those that are missing when run as root;
 # otherwise names them and fails.
