@@ -10,18 +10,6 @@
 namespace orvik::test {
 namespace {
 
-std::string Hex16(const std::string& text) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-    hex += "00";
-  }
-  return hex;
-}
-
 // The comparison lines followed by the result lines.
 std::string Output(std::vector<std::string> lines, bool different) {
   lines.push_back("");
@@ -29,8 +17,6 @@ std::string Output(std::vector<std::string> lines, bool different) {
   lines.push_back("");
   return Lines(lines);
 }
-
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
 
 constexpr char kA[] = "HKCU\\Software\\A";
 constexpr char kB[] = "HKCU\\Software\\B";
@@ -52,7 +38,7 @@ class CompareTest : public ::testing::Test {
     ASSERT_EQ(r.exit_code, 0) << r.err;
   }
   void SetString(const std::string& key, const std::string& name, const std::string& text) {
-    Set(key, name, 1, Hex16(text) + "0000");
+    Set(key, name, 1, Utf16Hex(text) + "0000");
   }
 
   void Expect(const std::vector<std::string>& args, const std::string& out, int exit_code,
@@ -134,16 +120,16 @@ TEST_F(CompareTest, ValuesOfEveryKindArePrintedAndCompared) {
        {"= Value:  HKEY_CURRENT_USER\\software\\a big REG_DWORD_BIG_ENDIAN 16777216 (0x1000000)"}},
       {"",
        1,
-       Hex16("x") + "0000",
+       Utf16Hex("x") + "0000",
        1,
-       Hex16("x") + "0000",
+       Utf16Hex("x") + "0000",
        {"= Value:  HKEY_CURRENT_USER\\software\\a <NO NAME> REG_SZ x"}},
       // Same text, other type code.
       {"path",
        1,
-       Hex16("abc") + "0000",
+       Utf16Hex("abc") + "0000",
        2,
-       Hex16("abc") + "0000",
+       Utf16Hex("abc") + "0000",
        {"< Value:  HKEY_CURRENT_USER\\software\\a path REG_SZ abc",
         "> Value:  HKEY_CURRENT_USER\\software\\b path REG_EXPAND_SZ abc"}},
       // Types without a text form compare equal whatever their data.
@@ -162,9 +148,9 @@ TEST_F(CompareTest, ValuesOfEveryKindArePrintedAndCompared) {
         "> Value:  HKEY_CURRENT_USER\\software\\b bin REG_BINARY FE35"}},
       {"multi",
        7,
-       Hex16("a") + "0000" + Hex16("b") + "00000000",
+       Utf16Hex("a") + "0000" + Utf16Hex("b") + "00000000",
        7,
-       Hex16("a") + "0000" + Hex16("b") + "00000000",
+       Utf16Hex("a") + "0000" + Utf16Hex("b") + "00000000",
        {"= Value:  HKEY_CURRENT_USER\\software\\a multi REG_MULTI_SZ a\\0b\\0\\0"}},
   };
   int n = 0;

@@ -24,21 +24,6 @@ extern char** environ;
 namespace orvik::test {
 namespace {
 
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
-
-// Hexadecimal of ASCII text as UTF-16LE code units.
-std::string Utf16Hex(const std::string& text) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-    hex += "00";
-  }
-  return hex;
-}
-
 class CopyTest : public ::testing::Test {
  protected:
   RunOptions Options(bool unprivileged = false) const {

@@ -49,8 +49,6 @@ std::string CountingList(int first, int count) {
   return list;
 }
 
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
-
 size_t EntriesIn(const std::string& directory) {
   size_t count = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) {

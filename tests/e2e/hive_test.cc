@@ -18,8 +18,6 @@ namespace views = orvik::posix::hive::test;
 
 constexpr char kKey[] = "HKCU\\Software\\Test";
 
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
-
 class HiveTest : public ::testing::Test {
  protected:
   ProcessResult Orvik(const std::vector<std::string>& args, bool unprivileged = false,

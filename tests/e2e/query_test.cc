@@ -24,22 +24,6 @@ std::string Listing(const std::vector<std::string>& lines) {
   return Lines(all);
 }
 
-// A reported failure: the message between empty lines.
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
-
-// Hexadecimal of text as UTF-16LE code units (ASCII text only).
-std::string Utf16Hex(const std::string& text) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-    hex += "00";
-  }
-  return hex;
-}
-
 class QueryTest : public ::testing::Test {
  protected:
   ProcessResult Orvik(const std::vector<std::string>& args, bool unprivileged = false) {

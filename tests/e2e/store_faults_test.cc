@@ -19,8 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Reported(const std::string& message) { return Lines({"", message, ""}); }
-
 std::string Chain(int levels) {
   std::string path;
   for (int i = 0; i < levels; ++i) path += (i == 0 ? "" : "\\") + std::string("k");
@@ -114,7 +112,7 @@ TEST_F(StoreFaultsTest, QueryReportsARegistryItCannotReadWithThePlatformsText) {
     for (const char* key : {"HKCU\\Software\\x", "HKCU\\Software\\missing"}) {
       const ProcessResult r = RunProgram(OrvikPath(), {"QUERY", key}, options);
       EXPECT_EQ(r.exit_code, 1) << key;
-      EXPECT_EQ(r.out, Reported(c.expected)) << key;
+      EXPECT_EQ(r.out, Report(c.expected)) << key;
     }
   }
 }
@@ -122,7 +120,7 @@ TEST_F(StoreFaultsTest, QueryReportsARegistryItCannotReadWithThePlatformsText) {
 TEST_F(StoreFaultsTest, AKeyThatIsNotThereIsStillMissing) {
   const ProcessResult r = Orvik({"QUERY", "HKCU\\Software\\NotHere"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Reported("Error: Key: software\\nothere does not exist!"));
+  EXPECT_EQ(r.out, Report("Error: Key: software\\nothere does not exist!"));
 }
 
 // ---- Output that cannot be written ------------------------------------------------------
@@ -161,7 +159,7 @@ TEST_F(StoreFaultsTest, KeysAre512LevelsDeepAtMost) {
   ASSERT_EQ(Orvik({"ADD", deepest, "/v", "v", "/d", "deep"}).exit_code, 0);
   const ProcessResult refused = Orvik({"ADD", deepest + "\\k"});
   EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_EQ(refused.out, Reported("Error: The parameter is incorrect."));
+  EXPECT_EQ(refused.out, Report("Error: The parameter is incorrect."));
   // The whole chain lists and deletes.
   const ProcessResult listed = Orvik({"QUERY", "HKCU\\k", "/s"});
   ASSERT_EQ(listed.exit_code, 0);

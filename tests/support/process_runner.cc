@@ -177,6 +177,20 @@ std::string Lines(const std::vector<std::string>& lines) {
   return text;
 }
 
+std::string Report(const std::string& message) { return Lines({"", message, ""}); }
+
+std::string Utf16Hex(const std::string& text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0x0F];
+    hex += "00";
+  }
+  return hex;
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

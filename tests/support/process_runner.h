@@ -54,6 +54,13 @@ class TempDir {
 // Joins lines with CR LF after each, the way Orvik ends every output line.
 std::string Lines(const std::vector<std::string>& lines);
 
+// A reported failure as Orvik prints it: the message between empty lines.
+std::string Report(const std::string& message);
+
+// Hexadecimal (upper case) of ASCII text as UTF-16LE code units, the way
+// string data is stored.
+std::string Utf16Hex(const std::string& text);
+
 // Reads or writes a whole file as bytes.
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
