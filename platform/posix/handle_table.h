@@ -3,6 +3,7 @@
 // registry calls notice a removed key and enumerate from a cached list).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -34,6 +35,11 @@ struct KeyHandle {
   std::vector<ValueEntry> values;
   std::vector<std::string> value_names;
   std::unordered_map<std::u16string, size_t> value_index;  // folded name; built on demand
+  size_t value_hint = 0;  // the value found last: callers read a listing in its order
+  // The ANSI form of one listed value's data (type, size and data are asked
+  // for one after another); SIZE_MAX for none.
+  size_t ansi_value = SIZE_MAX;
+  std::string ansi_data;
 
   // The keys found by the last walk of a path from this key (folded names
   // and ids), valid while the tree stamp is unchanged: opening a key and

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
 
@@ -27,6 +28,7 @@ LONG LoadValues(KeyStep& step) {
   if (handle.values_cached && handle.values_stamp == step.stamp()) return ERROR_SUCCESS;
   handle.values_cached = false;
   handle.value_index.clear();
+  handle.ansi_value = SIZE_MAX;
   if (LONG rc = step.tree().ListValues(handle.key, &handle.values); rc != ERROR_SUCCESS) {
     return rc;
   }
@@ -57,13 +59,38 @@ const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* lis
   KeyHandle& handle = step.handle();
   *listed = handle.values_cached && handle.values_stamp == step.stamp();
   if (!*listed) return nullptr;
+  // Values are usually asked for in the listing's order, by the names the
+  // listing gave (several times each: type, size, data). A name spelled
+  // exactly as a listed one is that value, since no two names of a key fold
+  // alike; other spellings go through the folded index.
+  for (size_t i = handle.value_hint; i < handle.values.size() && i < handle.value_hint + 2; ++i) {
+    if (handle.values[i].name == name) {
+      handle.value_hint = i;
+      return &handle.values[i];
+    }
+  }
   if (handle.value_index.empty() && !handle.values.empty()) {
     for (size_t i = 0; i < handle.values.size(); ++i) {
       handle.value_index.emplace(FoldName(handle.values[i].name), i);
     }
   }
   const auto it = handle.value_index.find(FoldName(name));
-  return it != handle.value_index.end() ? &handle.values[it->second] : nullptr;
+  if (it == handle.value_index.end()) return nullptr;
+  handle.value_hint = it->second;
+  return &handle.values[it->second];
+}
+
+}  // namespace orvik::posix
+
+namespace orvik::posix {
+
+const std::string& CachedAnsiData(KeyHandle& handle, const ValueEntry& value) {
+  const auto index = static_cast<size_t>(&value - handle.values.data());
+  if (handle.ansi_value != index) {
+    handle.ansi_data = AnsiFromStored(value.type, *value.data);
+    handle.ansi_value = index;
+  }
+  return handle.ansi_data;
 }
 
 }  // namespace orvik::posix

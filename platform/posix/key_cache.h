@@ -3,6 +3,7 @@
 // reading a value of a listed key needs no query.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/posix/key_step.h"
@@ -23,5 +24,9 @@ void ForgetChild(KeyHandle& handle, KeyId child, uint64_t before, uint64_t after
 // The listed value of that name when the list is current; nullptr when it
 // is not current or has no such value (then ask the tree).
 const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* listed);
+
+// The ANSI form of the data a listed value (from CachedValue, data carried
+// along) holds, converted once for the calls that ask for it in turn.
+const std::string& CachedAnsiData(KeyHandle& handle, const ValueEntry& value);
 
 }  // namespace orvik::posix

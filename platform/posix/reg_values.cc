@@ -3,6 +3,7 @@
 // form; the wide calls pass the stored bytes as they are.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/key_cache.h"
@@ -33,26 +34,37 @@ LONG QueryValue(HKEY key, const std::u16string& name, LPDWORD reserved, LPDWORD 
   bool listed = false;
   const orvik::posix::ValueEntry* cached = orvik::posix::CachedValue(step, name, &listed);
   if (listed && cached == nullptr) return step.Finish(ERROR_FILE_NOT_FOUND);
+  // A listed value that carries its data is answered from the listing
+  // without a copy; others are read from the tree.
+  std::string_view bytes;
+  std::string converted;
   if (cached != nullptr && cached->data) {
     value.type = cached->type;
-    value.data = *cached->data;
+    bytes = ansi ? std::string_view(orvik::posix::CachedAnsiData(step.handle(), *cached))
+                 : std::string_view(*cached->data);
   } else if (LONG rc = step.tree().ReadValue(step.handle().key, name, &value);
              rc != ERROR_SUCCESS) {
     return step.Finish(rc);
+  } else {
+    converted = ansi ? orvik::posix::AnsiFromStored(value.type, value.data) : std::move(value.data);
+    bytes = converted;
   }
-  step.Finish(ERROR_SUCCESS);
-  const std::string bytes =
-      ansi ? orvik::posix::AnsiFromStored(value.type, value.data) : std::move(value.data);
   if (type != nullptr) *type = value.type;
+  LONG result = ERROR_SUCCESS;
   if (size != nullptr) {
     const DWORD capacity = *size;
     *size = static_cast<DWORD>(bytes.size());
     if (data != nullptr) {
-      if (bytes.size() > capacity) return ERROR_MORE_DATA;
-      if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+      if (bytes.size() > capacity) {
+        result = ERROR_MORE_DATA;
+      } else if (!bytes.empty()) {
+        std::memcpy(data, bytes.data(), bytes.size());
+      }
     }
   }
-  return ERROR_SUCCESS;
+  // The listing belongs to the handle: the step ends after it was read.
+  step.Finish(ERROR_SUCCESS);
+  return result;
 }
 
 LONG SetValue(HKEY key, const std::u16string& name, DWORD type, const BYTE* data, DWORD size,

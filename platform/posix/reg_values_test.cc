@@ -248,6 +248,46 @@ TEST_F(ValuesTest, ValuesKeepCreationOrder) {
   EXPECT_EQ(RegDeleteValueA(key_, "mid"), ERROR_FILE_NOT_FOUND);
 }
 
+// Reads after a listing are answered from it: whatever the order and the
+// spelling of the names, each read gets its own value, and the ANSI form
+// kept for one value never answers for another or for a wide read.
+TEST_F(ValuesTest, ReadsFromAListingFindEachValueInAnyOrderAndCase) {
+  SetString(key_, "First", "one");
+  SetString(key_, "Second", "two \xC3\xA9");
+  SetBytes(key_, "Third", REG_BINARY, Bytes({3, 0, 3}));
+  SetString(key_, "Large", std::string(3000, 'x'));  // not carried with the listing
+  SetString(key_, "Fifth", "five");
+  ASSERT_EQ(ValueNames(key_),
+            (std::vector<std::string>{"First", "Second", "Third", "Large", "Fifth"}));
+  const std::string large = std::string(3000, 'x') + std::string(1, '\0');
+  struct Case {
+    const char* name;
+    std::string expected;
+  };
+  const Case reads[] = {
+      {"First", std::string("one\0", 4)},
+      {"Second", std::string("two \xC3\xA9\0", 7)},
+      {"Third", Bytes({3, 0, 3})},
+      {"Large", large},
+      {"Fifth", std::string("five\0", 5)},
+      {"Second", std::string("two \xC3\xA9\0", 7)},  // backwards
+      {"FIRST", std::string("one\0", 4)},            // another case
+      {"fifth", std::string("five\0", 5)},
+      {"Missing", "<error 2>"},
+      {"Thir", "<error 2>"},
+      {"second", std::string("two \xC3\xA9\0", 7)},
+  };
+  for (const Case& read : reads) EXPECT_EQ(Get(key_, read.name), read.expected) << read.name;
+  // The wide form of a string after its ANSI form, and the ANSI form again.
+  EXPECT_EQ(GetStored(u"Second"), std::string("t\0w\0o\0 \0\xE9\0\0\0", 12));
+  EXPECT_EQ(Get(key_, "Second"), std::string("two \xC3\xA9\0", 7));
+  // A buffer too small reports the size of the ANSI form.
+  BYTE small[2];
+  DWORD size = sizeof(small);
+  EXPECT_EQ(RegQueryValueExA(key_, "Second", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 7u);
+}
+
 TEST_F(ValuesTest, KeyInformationCountsAnsiBytes) {
   SetString(key_, "\xC3\xA4\xC3\xA4\xC3\xA4", "x");       // three letters, six bytes
   SetString(key_, "\xFF\xFE", "x");                       // two invalid bytes
