@@ -8,81 +8,31 @@
 // (target: at most half its time).
 //
 //   import_bench [path/to/orvik-regedit]   (default: the one beside bench/)
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-extern char** environ;
+#include "bench/support/measure.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using orvik::bench::Measure;
+using orvik::bench::MeasureOptions;
+using orvik::bench::Run;
 namespace fs = std::filesystem;
 
 constexpr double kTargetValuesPerSecond = 250000;
 constexpr double kTargetOfMerge = 0.5;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-struct Run {
-  double seconds = 0;
-  long peak_kib = 0;
-  int exit_code = -1;
-};
-
-// Runs the program in a process of its own (standard output to `out`, or
-// /dev/null), so that the peak memory its children report is this run's alone.
-Run Measure(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
-  int report[2];
-  if (pipe(report) != 0) std::exit(1);
-  const Clock::time_point start = Clock::now();
-  const pid_t runner = fork();
-  if (runner == 0) {
-    close(report[0]);
-    std::vector<std::string> argv_text = args;
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) < 0) {
-      _exit(127);
-    }
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const long figures[2] = {usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-    if (write(report[1], figures, sizeof figures) != static_cast<ssize_t>(sizeof figures)) {
-      _exit(126);
-    }
-    _exit(0);
-  }
-  close(report[1]);
-  long figures[2] = {0, -1};
-  const ssize_t got = read(report[0], figures, sizeof figures);
-  close(report[0]);
-  int status = 0;
-  waitpid(runner, &status, 0);
-  Run run;
-  run.seconds = Seconds(Clock::now() - start);
-  if (got == static_cast<ssize_t>(sizeof figures)) {
-    run.peak_kib = figures[0];
-    run.exit_code = static_cast<int>(figures[1]);
-  }
-  return run;
+// Standard output to the file `out`.
+MeasureOptions OutputTo(const std::string& out) {
+  MeasureOptions options;
+  options.out = out;
+  return options;
 }
 
 // Writes a REGEDIT4 file of `keys` keys with ten values each, of the common
@@ -126,11 +76,6 @@ long WriteFile(const std::string& path, long keys) {
   return values;
 }
 
-std::string BesideBench(const std::string& name) {
-  const fs::path self = fs::read_symlink("/proc/self/exe");
-  return (self.parent_path().parent_path() / name).string();
-}
-
 std::string LargestHive() {
   const std::string places = ORVIK_REAL_HIVES_DIRS;
   size_t start = 0;
@@ -145,13 +90,13 @@ std::string LargestHive() {
 
 Run Import(const std::string& regedit, const std::string& registry, const std::string& file) {
   setenv("ORVIK_REGISTRY", registry.c_str(), 1);
-  return Measure({regedit, "/s", file});
+  return Measure(regedit, {"/s", file});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string regedit = argc > 1 ? argv[1] : BesideBench("orvik-regedit");
+  const std::string regedit = argc > 1 ? argv[1] : orvik::bench::BesideBench("orvik-regedit");
   char dir_template[] = "/tmp/orvik-import-bench-XXXXXX";
   if (mkdtemp(dir_template) == nullptr) return 1;
   const fs::path dir = dir_template;
@@ -188,11 +133,11 @@ int main(int argc, char** argv) {
     const std::string hive = (dir / "SYSTEM").string();
     const std::string reg = (dir / "SYSTEM.reg").string();
     const char* prefix = "HKEY_LOCAL_MACHINE\\SYSTEM";
-    Measure({"xz", "-dc", hive_xz}, hive);
-    Measure({"hivexregedit", "--export", "--prefix", prefix, hive, "\\"}, reg);
+    Measure("xz", {"-dc", hive_xz}, OutputTo(hive));
+    Measure("hivexregedit", {"--export", "--prefix", prefix, hive, "\\"}, OutputTo(reg));
     fs::copy_file(hive, hive + ".merged");
     const Run merge =
-        Measure({"hivexregedit", "--merge", "--prefix", prefix, hive + ".merged", reg});
+        Measure("hivexregedit", {"--merge", "--prefix", prefix, hive + ".merged", reg});
     const Run ours = Import(regedit, (dir / "hive-registry").string(), reg);
     std::printf("\nSYSTEM hive's export, %.1f MB:\n",
                 static_cast<double>(fs::file_size(reg)) / 1e6);
