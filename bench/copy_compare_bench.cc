@@ -10,13 +10,11 @@
 // the run's processor time is shown beside it.
 //
 //   copy_compare_bench [--keep] [path/to/orvik]   (default: the orvik beside bench/)
-#include <stdlib.h>
 
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
 
+#include "bench/support/bench_options.h"
 #include "bench/support/bench_tree.h"
 #include "bench/support/measure.h"
 #include "platform/change_group.h"
@@ -82,19 +80,10 @@ Figures Report(const char* operation, const Tree& tree, const Run& run, int expe
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool keep = false;
-  std::string orvik = orvik::bench::DefaultOrvik();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--keep") == 0) {
-      keep = true;
-    } else {
-      orvik = argv[i];
-    }
-  }
-  char dir_template[] = "/tmp/orvik-copy-compare-bench-XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return 1;
-  const std::string dir = dir_template;
-  setenv("ORVIK_REGISTRY", dir.c_str(), 1);
+  const orvik::bench::Options options = orvik::bench::ParseOptions(argc, argv);
+  const std::string& orvik = options.orvik;
+  const std::string dir = orvik::bench::MakeTemporaryRegistry("orvik-copy-compare-bench");
+  if (dir.empty()) return 1;
 
   Tree small{"reference", "SOFTWARE\\BenchSmall", {10, 10, 10, 10}, 10};
   Tree large{"large", "SOFTWARE\\BenchLarge", {10, 10, 10, 100}, 10};
@@ -128,11 +117,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (keep) {
-    std::printf("\nregistry kept in %s\n", dir.c_str());
-  } else {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  orvik::bench::FinishTemporaryRegistry(dir, options.keep);
   return 0;
 }

@@ -11,13 +11,12 @@
 //
 // --keep leaves the registry directory and the files in place and prints
 // their path.
-#include <stdlib.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "bench/support/bench_options.h"
 #include "bench/support/bench_tree.h"
 #include "bench/support/measure.h"
 #include "platform/posix/registry_store.h"
@@ -54,19 +53,10 @@ void BuildBoth(Tree& small, Tree& large) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool keep = false;
-  std::string orvik = orvik::bench::DefaultOrvik();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--keep") == 0) {
-      keep = true;
-    } else {
-      orvik = argv[i];
-    }
-  }
-  char dir_template[] = "/tmp/orvik-export-bench-XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return 1;
-  const std::string dir = dir_template;
-  setenv("ORVIK_REGISTRY", dir.c_str(), 1);
+  const orvik::bench::Options options = orvik::bench::ParseOptions(argc, argv);
+  const std::string& orvik = options.orvik;
+  const std::string dir = orvik::bench::MakeTemporaryRegistry("orvik-export-bench");
+  if (dir.empty()) return 1;
 
   Tree small = ExportTree("small", "SOFTWARE\\BenchSmall", 10);
   Tree large = ExportTree("large", "SOFTWARE\\BenchLarge", 100);
@@ -105,11 +95,6 @@ int main(int argc, char** argv) {
   std::printf(
       "targets: x/500K >= 1; peak vs file <= 1.5 on the large tree; small vs large <= 1.5\n");
 
-  if (keep) {
-    std::printf("\nregistry and files kept in %s\n", dir.c_str());
-  } else {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  orvik::bench::FinishTemporaryRegistry(dir, options.keep, "registry and files");
   return 0;
 }

@@ -11,14 +11,12 @@
 //
 // --keep leaves the registry directory in place and prints its path, for
 // profiling runs against the same trees.
-#include <stdlib.h>
 
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_options.h"
 #include "bench/support/bench_tree.h"
 #include "bench/support/measure.h"
 
@@ -50,19 +48,10 @@ Run Measure(const std::string& program, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool keep = false;
-  std::string orvik = orvik::bench::DefaultOrvik();
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--keep") == 0) {
-      keep = true;
-    } else {
-      orvik = argv[i];
-    }
-  }
-  char dir_template[] = "/tmp/orvik-query-bench-XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return 1;
-  const std::string dir = dir_template;
-  setenv("ORVIK_REGISTRY", dir.c_str(), 1);
+  const orvik::bench::Options options = orvik::bench::ParseOptions(argc, argv);
+  const std::string& orvik = options.orvik;
+  const std::string dir = orvik::bench::MakeTemporaryRegistry("orvik-query-bench");
+  if (dir.empty()) return 1;
 
   Tree small{"reference", "SOFTWARE\\BenchSmall", {10, 10, 10, 10}, 10};
   Tree large{"large", "SOFTWARE\\BenchLarge", {10, 10, 10, 100}, 10};
@@ -102,11 +91,6 @@ int main(int argc, char** argv) {
   std::printf("  1.5 x the reference's private peak / the large tree's:  %.2f\n",
               1.5 * static_cast<double>(reference_private) / static_cast<double>(large_private));
 
-  if (keep) {
-    std::printf("\nregistry kept in %s\n", dir.c_str());
-  } else {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  orvik::bench::FinishTemporaryRegistry(dir, options.keep);
   return 0;
 }
