@@ -2,7 +2,7 @@
 #include "app/compare_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/compare_engine.h"
 #include "manip/value_types.h"
 
 namespace orvik {
@@ -67,7 +67,8 @@ int ParseCompare(const CommandLine& args, Console& out) {
     ShowCompareHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return CompareKeys(out, p->first_key_name, p->second_key_name, p->value_name, p->output_mode,
+                     p->recursion_flag);
 }
 
 }  // namespace orvik

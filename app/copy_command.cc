@@ -2,7 +2,7 @@
 #include "app/copy_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/copy_engine.h"
 
 namespace orvik {
 
@@ -42,7 +42,7 @@ int ParseCopy(const CommandLine& args, Console& out) {
     ShowCopyHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return CopyKey(p->source_key_name, p->destination_key_name, p->recursion_flag, p->force_flag);
 }
 
 }  // namespace orvik

@@ -2,7 +2,7 @@
 #include "app/export_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/export_engine.h"
 
 namespace orvik {
 
@@ -43,7 +43,7 @@ int ParseExport(const CommandLine& args, Console& out) {
     ShowExportHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return ExportToFile(p->key_name, p->file_name);
 }
 
 }  // namespace orvik

@@ -9,8 +9,18 @@ namespace orvik {
 
 class StdoutConsole : public Console {
  public:
+  // Raises Exception at the first line that cannot be written, so that the
+  // operation stops; later lines (the error report) are dropped.
   void Line(std::string_view text) override;
   void Banner() override;
+
+  // Flushes standard output; false when any of its output was lost (then
+  // `reason` is the system's text for why).
+  bool Finish(std::string* reason);
+
+ private:
+  bool failed_ = false;
+  int error_ = 0;
 };
 
 }  // namespace orvik

@@ -8,10 +8,13 @@
 // then the ratios of the large to the small figures, and the wall time of one
 // run of orvik (or, without QUERY, of the registry tool) that opens one key
 // and reads one value, as a ratio to a run of the same program without
-// arguments. Figures are printed, never checked.
+// arguments. Last, the time orvik DELETE takes to remove a flat key of about
+// 100 thousand subkeys, as a ratio to removing the same number of keys in a
+// balanced tree. Figures are printed, never checked.
 //
-//   registry_bench [--small-only | --skip-slow-build]
-// --skip-slow-build leaves out building the 1M registry call by call.
+//   registry_bench [--small-only | --skip-slow-build | --delete-only]
+// --skip-slow-build leaves out building the 1M registry call by call;
+// --delete-only runs only the DELETE case.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -226,6 +229,29 @@ void PrintShape(const char* label, const Built& built, const Built& per_run, con
   std::printf("  read value by name:       %10.0f values/s\n", reads.read_per_second);
 }
 
+// orvik DELETE of a flat key and of a balanced tree with as many keys (one
+// value each): the time of a removal must grow with the number of keys, not
+// with the number of subkeys of one key.
+void MeasureDelete(const fs::path& temp) {
+  const std::string orvik = BuildDirectory() + "/orvik";
+  if (!fs::exists(orvik)) return;
+  const Shape balanced{"balanced", {10, 10, 10, 10, 10}, 1};
+  const Built tree = Build((temp / "balanced").string(), balanced, CommitPolicy::kPerRun);
+  const Shape flat{"flat", {static_cast<int>(tree.keys)}, 1};
+  const Built wide = Build((temp / "flat").string(), flat, CommitPolicy::kPerRun);
+  const std::vector<std::string> remove = {"DELETE", std::string("HKLM\\") + kBase};
+  setenv("ORVIK_REGISTRY", (temp / "balanced").string().c_str(), 1);
+  const double tree_seconds = RunSeconds(orvik, remove, 1);
+  setenv("ORVIK_REGISTRY", (temp / "flat").string().c_str(), 1);
+  const double flat_seconds = RunSeconds(orvik, remove, 1);
+  std::printf(
+      "orvik DELETE of %ld keys: flat %.2f s, balanced %.2f s, flat / balanced %.2f "
+      "(target about 1)\n",
+      wide.keys, flat_seconds, tree_seconds, flat_seconds / tree_seconds);
+  fs::remove_all(temp / "balanced");
+  fs::remove_all(temp / "flat");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -233,6 +259,11 @@ int main(int argc, char** argv) {
   const bool skip_slow_build = argc > 1 && std::string(argv[1]) == "--skip-slow-build";
   const fs::path temp = fs::temp_directory_path() / ("orvik-bench-" + std::to_string(getpid()));
   fs::create_directories(temp);
+  if (argc > 1 && std::string(argv[1]) == "--delete-only") {
+    MeasureDelete(temp);
+    fs::remove_all(temp);
+    return 0;
+  }
   const Shape small{"1K", {2, 2, 2, 2, 4}, 11};
   const Shape large{"1M", {10, 10, 10, 10, 9}, 10};
 
@@ -284,6 +315,7 @@ int main(int argc, char** argv) {
       "registry tool reading one value on the 1M registry: %.2f ms, no arguments: "
       "%.2f ms, ratio %.2f\n",
       one * 1e3, none * 1e3, one / none);
+  MeasureDelete(temp);
   fs::remove_all(temp);
   return 0;
 }

@@ -30,7 +30,10 @@ int DeleteEntry(const std::string& key_name, const std::string& selector) {
   std::string sub_key = key_name;
   std::string root_text;
   SplitKeyName(sub_key, root_text);
-  if (NamesRoot(sub_key)) throw Exception("Error: Invalid command-line parameters");
+  // A root's whole tree is never removed; its values are, like any key's.
+  if (selector.empty() && NamesRoot(sub_key)) {
+    throw Exception("Error: Invalid command-line parameters");
+  }
 
   TRegistry registry;
   registry.SelectRoot(RootKeyFromName(root_text));

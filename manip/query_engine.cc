@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "manip/root_keys.h"
+#include "manip/system_error_text.h"
 #include "manip/value_render.h"
 #include "manip/value_types.h"
 #include "registry/exception.h"
@@ -16,6 +17,18 @@ namespace orvik {
 namespace {
 
 constexpr char kIndent[] = "   ";
+
+// Whether a failure to open the key says only that it is not there (or not
+// open to this user), rather than that the registry could not be read.
+// ERROR_ACCESS_DENIED means the key's own rights unless even the root cannot
+// be opened: then the registry itself is out of reach.
+bool KeyIsMissing(TRegistry& registry, LONG code) {
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_BAD_PATHNAME ||
+      code == ERROR_INVALID_PARAMETER || code == ERROR_KEY_DELETED) {
+    return true;
+  }
+  return code == ERROR_ACCESS_DENIED && registry.KeyPresent("\\");
+}
 
 // The path of a subkey below parent_path. A parent path that is empty (the
 // root itself) or already ends with a backslash gets no second separator,
@@ -89,8 +102,12 @@ int QueryKey(Console& out, const std::string& key_name, const std::string& value
   std::string root_text;
   SplitKeyName(sub_key, root_text);
   registry.SelectRoot(RootKeyFromName(root_text));
-  // A key removed between the test and entering it is reported the same way.
+  // A key removed between the test and entering it is reported the same way;
+  // a registry that cannot be read at all is reported with the platform's
+  // text, so that it is never taken for a missing key.
   if (!registry.KeyPresent(sub_key) || !registry.EnterKey(sub_key, false)) {
+    const LONG why = registry.LastError();
+    if (!KeyIsMissing(registry, why)) throw RefusedChange(why);
     throw Exception("Error: Key: " + sub_key + " does not exist!");
   }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "manip/value_types.h"
+#include "registry/exception.h"
 
 namespace orvik {
 
@@ -82,6 +83,62 @@ std::string ReadValueAsText(TRegistry& registry, const std::string& value_name) 
       return IntegerText(registry, value_name);
     case REG_MULTI_SZ:
       return MultiStringText(registry, value_name);
+    default:
+      return std::string();
+  }
+}
+
+std::string ReadValueTypeAndText(TRegistry& registry, const std::string& value_name, DWORD& type) {
+  std::string data(256, '\0');
+  for (;;) {
+    DWORD size = static_cast<DWORD>(data.size());
+    const LONG result = RegQueryValueExA(registry.ActiveHandle(), value_name.c_str(), nullptr,
+                                         &type, reinterpret_cast<LPBYTE>(data.data()), &size);
+    if (result == ERROR_MORE_DATA && size > data.size()) {
+      data.resize(size);
+      continue;
+    }
+    if (result != ERROR_SUCCESS) {
+      throw Exception("Unknown type for " + registry.ActivePath() + "\\" + value_name);
+    }
+    data.resize(size);
+    return RenderValueText(value_name, type, data);
+  }
+}
+
+std::string RenderValueText(const std::string& value_name, DWORD type, std::string_view data) {
+  switch (type) {
+    case REG_NONE:
+      return NarrowText(data);
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      if (data.empty()) return std::string(EmptyDataMarker());
+      return std::string(data.substr(0, data.find('\0')));
+    case REG_BINARY:
+      return BytesToHexText(data);
+    case REG_DWORD:
+    case REG_DWORD_BIG_ENDIAN: {
+      // The 4 bytes, least significant first; bytes the value lacks are zero.
+      if (data.size() > 4) throw ERegistryException("Failed to get data for '" + value_name + "'");
+      uint32_t pattern = 0;
+      for (size_t i = data.size(); i-- > 0;) {
+        pattern = pattern << 8 | static_cast<unsigned char>(data[i]);
+      }
+      return std::to_string(static_cast<int32_t>(pattern));
+    }
+    case REG_MULTI_SZ: {
+      if (data.empty()) return std::string(EmptyDataMarker());
+      std::string text;
+      text.reserve(data.size() + data.size() / 4);
+      for (const char c : data) {
+        if (c == '\0') {
+          text += "\\0";
+        } else {
+          text += c;
+        }
+      }
+      return text;
+    }
     default:
       return std::string();
   }

@@ -82,6 +82,10 @@ TEST_F(ReadValueAsTextTest, RendersEachType) {
   ASSERT_TRUE(registry.EnterKey(KeyPath(), false));
   for (const Case& c : cases) {
     EXPECT_EQ(ReadValueAsText(registry, c.label), c.text) << c.label;
+    // The one-call reading gives the same text and the type.
+    DWORD type = 0xFFFF;
+    EXPECT_EQ(ReadValueTypeAndText(registry, c.label, type), c.text) << c.label;
+    EXPECT_EQ(type, c.type) << c.label;
   }
 }
 
@@ -106,10 +110,17 @@ TEST_F(ReadValueAsTextTest, FailuresCarryTheirMessages) {
       {"wide big", "Failed to get data for 'wide big'"},
       {"missing", "Unknown type for " + KeyPath() + "\\missing"},
   };
+  DWORD type = 0;
   for (const Case& c : cases) {
     try {
       ReadValueAsText(registry, c.name);
       ADD_FAILURE() << c.name << ": nothing raised";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    try {
+      ReadValueTypeAndText(registry, c.name, type);
+      ADD_FAILURE() << c.name << ": nothing raised by the one-call reading";
     } catch (const Exception& e) {
       EXPECT_EQ(std::string(e.what()), c.message);
     }

@@ -1,6 +1,11 @@
 // Command-line arguments and standard output on POSIX systems.
 #include "platform/program_args.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace orvik {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
@@ -11,6 +16,16 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return args;
 }
 
-void PrepareStandardOutput() {}
+void PrepareStandardOutput() {
+  // A standard stream that was closed gets a descriptor that cannot be
+  // written, so that no file the run opens takes its number (and its
+  // output), and a line written to it fails as it should.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int placeholder = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      if (placeholder >= 0 && placeholder != fd) close(placeholder);
+    }
+  }
+}
 
 }  // namespace orvik

@@ -238,6 +238,31 @@ bool TRegistry::RemoveValue(const std::string& name) {
 }
 
 bool TRegistry::RemoveKeyTree(const std::string& path) {
+  constexpr int kMaxPasses = 5;
+  for (int pass = 1;; ++pass) {
+    const uint64_t removed_before = removed_keys_;
+    if (RemoveKeyTreeOnce(path)) return true;
+    // Only a key that still has subkeys is worth another pass, and only
+    // while passes make progress: a subkey that may not be removed stays.
+    const LONG failure = last_error_;
+    if (pass == kMaxPasses || failure != ERROR_ACCESS_DENIED || removed_keys_ == removed_before ||
+        !HasSubKeysAt(path)) {
+      last_error_ = failure;
+      return false;
+    }
+  }
+}
+
+bool TRegistry::HasSubKeysAt(const std::string& path) {
+  const HKEY key = OpenSubKey(path);
+  if (key == nullptr) return false;
+  KeyInfo info;
+  const bool has = QueryKeyInfo(key, info) == ERROR_SUCCESS && info.sub_keys > 0;
+  RegCloseKey(key);
+  return has;
+}
+
+bool TRegistry::RemoveKeyTreeOnce(const std::string& path) {
   std::string remaining;
   bool relative = false;
   BaseFor(path, remaining, relative);
@@ -264,14 +289,16 @@ bool TRegistry::RemoveKeyTree(const std::string& path) {
         const LONG found = EnumerateName(buffer, [&](char* name, DWORD* length) {
           return RegEnumKeyExA(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
         });
-        if (found == ERROR_SUCCESS) RemoveKeyTree(TextUpToZero(buffer));
+        if (found == ERROR_SUCCESS) RemoveKeyTreeOnce(TextUpToZero(buffer));
       }
     }
   }
 
   const HKEY base = relative && active_handle_ != nullptr ? active_handle_ : root_handle_;
   last_error_ = RegDeleteKeyA(base, remaining.c_str());
-  return last_error_ == ERROR_SUCCESS;
+  if (last_error_ != ERROR_SUCCESS) return false;
+  ++removed_keys_;
+  return true;
 }
 
 bool TRegistry::SaveHive(const std::string& path, const std::string& file_name) {

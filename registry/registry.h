@@ -62,6 +62,9 @@ class TRegistry {
   // Raises "Failed to set data for '%s'".
   void WriteStringValue(const std::string& name, const std::string& text);
   bool RemoveValue(const std::string& name);
+  // Removes the key with everything below it. When subkeys appeared while
+  // it ran (another process adding them), it goes over the tree again, a
+  // few times at most and only while each pass removes something.
   bool RemoveKeyTree(const std::string& path);
 
   // Writes the key at `path` with everything below it to a new hive file,
@@ -76,12 +79,17 @@ class TRegistry {
   HKEY BaseFor(const std::string& path, std::string& remaining, bool& relative) const;
   HKEY OpenSubKey(const std::string& path);
   bool EnterWith(const std::string& path, bool create, DWORD mask);
+  // One pass of RemoveKeyTree: children from the last index down, then the key.
+  bool RemoveKeyTreeOnce(const std::string& path);
+  // Whether the key at `path` has subkeys now.
+  bool HasSubKeysAt(const std::string& path);
 
   HKEY active_handle_ = nullptr;
   HKEY root_handle_;
   std::string active_path_;
   DWORD access_mask_;
   LONG last_error_ = ERROR_SUCCESS;
+  uint64_t removed_keys_ = 0;  // keys RemoveKeyTree removed, for its passes
 };
 
 }  // namespace orvik

@@ -40,6 +40,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_BUSY, "The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_MORE_DATA, "More data is available."},
+    {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_NOACCESS, "Invalid access to memory location."},
     {ERROR_BADDB, "The configuration registry database is corrupt."},
@@ -71,6 +72,14 @@ constexpr MessageText kMessages[] = {
     {ERROR_NO_SUCH_PRIVILEGE, "A specified privilege does not exist."},
     {ERROR_PRIVILEGE_NOT_HELD, "A required privilege is not held by the client."},
     {ERROR_FUNCTION_FAILED, "Function failed during execution."},
+    {ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY,
+     "The registry directory belongs to another user or may be written by others."},
+    {ORVIK_ERROR_REGISTRY_FILE_LINKED,
+     "A file of the registry is a symbolic link or not a regular file."},
+    {ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY,
+     "The database in the registry directory is not an Orvik registry."},
+    {ORVIK_ERROR_NO_HOME_DIRECTORY,
+     "There is no home directory for the registry; set HOME or ORVIK_REGISTRY."},
 };
 
 const char* FindText(DWORD code) {

@@ -34,6 +34,13 @@ struct KeyHandle {
   std::vector<ValueEntry> values;
   std::vector<std::string> value_names;
   std::unordered_map<std::u16string, size_t> value_index;  // folded name; built on demand
+
+  // The keys found by the last walk of a path from this key (folded names
+  // and ids), valid while the tree stamp is unchanged: opening a key and
+  // then each of its subkeys by their full paths costs one lookup per key.
+  uint64_t walked_stamp = 0;
+  std::vector<std::u16string> walked_names;
+  std::vector<KeyId> walked_keys;
 };
 
 class HandleTable {

@@ -1,6 +1,8 @@
 // Listing a key's subkeys and values into its handle.
 #include "platform/posix/key_cache.h"
 
+#include <cstddef>
+
 #include "platform/posix/codepage.h"
 
 namespace orvik::posix {
@@ -34,6 +36,21 @@ LONG LoadValues(KeyStep& step) {
   handle.values_cached = true;
   handle.values_stamp = step.stamp();
   return ERROR_SUCCESS;
+}
+
+void ForgetChild(KeyHandle& handle, KeyId child, uint64_t before, uint64_t after) {
+  if (handle.checked && handle.checked_stamp == before) handle.checked_stamp = after;
+  if (handle.values_cached && handle.values_stamp == before) handle.values_stamp = after;
+  if (!handle.children_cached || handle.children_stamp != before) return;
+  // Removals run from the last subkey down, so look from the end.
+  for (size_t i = handle.children.size(); i-- > 0;) {
+    if (handle.children[i].id != child) continue;
+    handle.children.erase(handle.children.begin() + static_cast<std::ptrdiff_t>(i));
+    handle.child_names.erase(handle.child_names.begin() + static_cast<std::ptrdiff_t>(i));
+    handle.children_stamp = after;
+    return;
+  }
+  handle.children_cached = false;  // the list did not have it: list again
 }
 
 const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* listed) {

@@ -13,6 +13,13 @@ namespace orvik::posix {
 LONG LoadChildren(KeyStep& step);
 LONG LoadValues(KeyStep& step);
 
+// After this process removed the subkey `child` of the handle's key in a
+// write step that was the only change between the stamps `before` and
+// `after`: a listing current at `before` loses that subkey and stays current
+// at `after`. Removing the subkeys one after another, as a tree removal
+// does, then lists the key once instead of once per subkey.
+void ForgetChild(KeyHandle& handle, KeyId child, uint64_t before, uint64_t after);
+
 // The listed value of that name when the list is current; nullptr when it
 // is not current or has no such value (then ask the tree).
 const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* listed);

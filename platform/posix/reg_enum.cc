@@ -1,4 +1,5 @@
 // The registry calls that describe a key and enumerate its subkeys and values.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -34,6 +35,26 @@ LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
   return ERROR_SUCCESS;
 }
 
+// Counts and longest lengths (in bytes of the ANSI form) from the listings.
+void SummarizeListings(const KeyHandle& handle, orvik::posix::KeyInfo* info) {
+  info->subkeys = static_cast<DWORD>(handle.children.size());
+  info->values = static_cast<DWORD>(handle.values.size());
+  for (size_t i = 0; i < handle.children.size(); ++i) {
+    info->max_subkey_name =
+        std::max(info->max_subkey_name, static_cast<DWORD>(handle.child_names[i].size()));
+    if (const auto& class_name = handle.children[i].class_name) {
+      info->max_subkey_class = std::max(info->max_subkey_class,
+                                        static_cast<DWORD>(orvik::posix::AnsiLength(*class_name)));
+    }
+  }
+  for (size_t i = 0; i < handle.values.size(); ++i) {
+    info->max_value_name =
+        std::max(info->max_value_name, static_cast<DWORD>(handle.value_names[i].size()));
+    info->max_value_data =
+        std::max(info->max_value_data, static_cast<DWORD>(handle.values[i].fit_size));
+  }
+}
+
 }  // namespace
 
 LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -47,11 +68,16 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   if (LONG rc = step.Start(hKey, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) {
     return rc;
   }
+  // The counts and longest lengths come from the key's listings, which the
+  // enumeration that usually follows then finds ready.
   orvik::posix::KeyInfo info;
-  if (LONG rc = step.tree().GetKeyInfo(step.handle().key, &info); rc != ERROR_SUCCESS) {
+  if (LONG rc = step.tree().GetKeyHeader(step.handle().key, &info); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
+  if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   step.Finish(ERROR_SUCCESS);
+  SummarizeListings(step.handle(), &info);
   if (lpcSubKeys != nullptr) *lpcSubKeys = info.subkeys;
   if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = info.max_subkey_name;
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = info.max_subkey_class;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_cache.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/registry_store.h"
@@ -11,6 +12,7 @@
 namespace {
 
 using orvik::posix::AnsiToWide;
+using orvik::posix::FoldName;
 using orvik::posix::GrantAccess;
 using orvik::posix::KeyHandle;
 using orvik::posix::KeyId;
@@ -22,21 +24,41 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
   return SplitKeyPath(AnsiToWide(path != nullptr ? path : ""), names);
 }
 
-// Follows `names` from `key`; *found is the number of names that exist.
-LONG Walk(Tree& tree, KeyId key, const std::vector<std::u16string>& names, KeyId* last,
-          size_t* found) {
-  *found = 0;
+// Windows' limit on the depth of a key below its root key.
+constexpr int kMaxKeyDepth = 512;
+
+// Follows `names` from the step's key; *found is the number of names that
+// exist. The keys of the handle's last walk at the same stamp are taken
+// without asking the tree again.
+LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, size_t* found) {
+  KeyHandle& base = step.handle();
+  Tree& tree = step.tree();
+  // The remembered walk serves only while the path follows it from the base.
+  bool memo = base.walked_stamp == step.stamp();
+  std::vector<std::u16string> folded;
+  std::vector<KeyId> keys;
+  folded.reserve(names.size());
+  keys.reserve(names.size());
+  KeyId key = base.key;
+  LONG result = ERROR_SUCCESS;
   for (const auto& name : names) {
-    KeyId child = 0;
-    if (LONG rc = tree.FindChild(key, name, &child); rc != ERROR_SUCCESS) {
-      *last = key;
-      return rc;
+    folded.push_back(FoldName(name));
+    const size_t i = keys.size();
+    memo = memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i];
+    if (memo) {
+      key = base.walked_keys[i];
+    } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
+      folded.pop_back();
+      break;
     }
-    key = child;
-    ++*found;
+    keys.push_back(key);
   }
+  *found = keys.size();
   *last = key;
-  return ERROR_SUCCESS;
+  base.walked_stamp = step.stamp();
+  base.walked_names = std::move(folded);
+  base.walked_keys = std::move(keys);
+  return result;
 }
 
 HKEY AddHandle(KeyStep& step, KeyId key, REGSAM access) {
@@ -67,7 +89,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
   if (LONG rc = ParsePath(lpSubKey, &names); rc != ERROR_SUCCESS) return step.Finish(rc);
   KeyId key = 0;
   size_t found = 0;
-  if (LONG rc = Walk(step.tree(), step.handle().key, names, &key, &found); rc != ERROR_SUCCESS) {
+  if (LONG rc = Walk(step, names, &key, &found); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   REGSAM access = 0;
@@ -90,6 +112,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   KeyId key = 0;
   size_t found = 0;
   REGSAM access = 0;
+  bool walked_under_lock = false;
   {
     // Opening an existing key needs no write step.
     KeyStep step;
@@ -98,7 +121,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (LONG rc = GrantAccess(samDesired, step.tree().Writable(), &access); rc != ERROR_SUCCESS) {
       return step.Finish(rc);
     }
-    const LONG walked = Walk(step.tree(), step.handle().key, names, &key, &found);
+    const LONG walked = Walk(step, names, &key, &found);
     if (walked == ERROR_SUCCESS) {
       *phkResult = AddHandle(step, key, access);
       if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
@@ -106,17 +129,26 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     }
     if (walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
     if (!step.tree().Writable()) return step.Finish(ERROR_ACCESS_DENIED);
+    walked_under_lock = step.tree().HoldsWriteLock();
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, KEY_CREATE_SUB_KEY, KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;
   }
   Tree& tree = step.tree();
-  // Walk again: another process may have changed the tree in between.
-  const LONG walked = Walk(tree, step.handle().key, names, &key, &found);
-  if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  // Walk again: another process may have changed the tree in between,
+  // unless this process held the write lock all along.
+  if (!walked_under_lock || !tree.HoldsWriteLock()) {
+    const LONG walked = Walk(step, names, &key, &found);
+    if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
+  }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (found < names.size()) {
+    int depth = 0;
+    if (LONG rc = tree.KeyDepth(key, &depth); rc != ERROR_SUCCESS) return step.Finish(rc);
+    if (depth + static_cast<int64_t>(names.size() - found) > kMaxKeyDepth) {
+      return step.Finish(ERROR_INVALID_PARAMETER);
+    }
     std::optional<std::u16string> class_name;
     if (lpClass != nullptr) class_name = AnsiToWide(lpClass);
     for (size_t i = found; i < names.size(); ++i) {
@@ -160,9 +192,15 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   Tree& tree = step.tree();
   KeyId key = 0;
   size_t found = 0;
-  if (LONG rc = Walk(tree, step.handle().key, names, &key, &found); rc != ERROR_SUCCESS) {
+  if (LONG rc = Walk(step, names, &key, &found); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   if (!step.writing() || tree.IsRoot(key)) return step.Finish(ERROR_ACCESS_DENIED);
-  return step.Finish(tree.DeleteKey(key));
+  const LONG result = step.Finish(tree.DeleteKey(key));
+  uint64_t before = 0;
+  uint64_t after = 0;
+  if (result == ERROR_SUCCESS && names.size() == 1 && tree.LastWriteAlone(&before, &after)) {
+    orvik::posix::ForgetChild(step.handle(), key, before, after);
+  }
+  return result;
 }

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/change_group.h"
 #include "platform/posix/registry_fixture.h"
 
 namespace orvik::posix {
@@ -96,6 +97,30 @@ TEST_F(KeysTest, PathRules) {
   RegCloseKey(key);
   // Nothing was created by the paths that failed.
   EXPECT_EQ(SubKeys(HKEY_CURRENT_USER), (std::vector<std::string>{"Missing", "Software"}));
+}
+
+// Paths that share a last name but part earlier must reach their own keys,
+// in plain calls and inside a change group alike.
+TEST_F(KeysTest, PathsThatPartOnTheWayReachTheirOwnKeys) {
+  for (const bool grouped : {false, true}) {
+    const std::string top = grouped ? "Software\\Grouped" : "Software\\Plain";
+    RegCloseKey(Create(HKEY_CURRENT_USER, top + "\\A\\Sub"));
+    RegCloseKey(Create(HKEY_CURRENT_USER, top + "\\B"));
+    if (grouped) BeginChangeGroup();
+    HKEY a = nullptr;
+    ASSERT_EQ(Open(HKEY_CURRENT_USER, top + "\\A\\Sub", KEY_READ, &a), ERROR_SUCCESS);
+    HKEY b = nullptr;
+    EXPECT_EQ(Open(HKEY_CURRENT_USER, top + "\\B\\Sub", KEY_READ, &b), ERROR_FILE_NOT_FOUND) << top;
+    RegCloseKey(Create(HKEY_CURRENT_USER, top + "\\B\\Sub\\Only"));
+    EXPECT_TRUE(SubKeys(a).empty()) << top;
+    RegCloseKey(a);
+    if (grouped) {
+      EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(Open(HKEY_CURRENT_USER, top + "\\B\\Sub", KEY_READ, &b), ERROR_SUCCESS);
+    EXPECT_EQ(SubKeys(b), std::vector<std::string>{"Only"}) << top;
+    RegCloseKey(b);
+  }
 }
 
 TEST_F(KeysTest, EmptyPathOpensAnIndependentHandleToTheSameKey) {
@@ -400,35 +425,43 @@ TEST_F(KeysTest, LastWriteTimeFollowsChanges) {
                                                  .count() *
                                              10 +
                                          116444736000000000LL);
-  HKEY key = Create(HKEY_CURRENT_USER, "Software\\Time");
-  uint64_t previous = last_write(key);
-  EXPECT_NEAR(static_cast<double>(previous), static_cast<double>(now), 5e7);  // within 5 s
-  for (int step = 0; step < 4; ++step) {
-    pause();
-    HKEY child = nullptr;
-    switch (step) {
-      case 0:
-        SetString(key, "v", "x");
-        break;
-      case 1:
-        ASSERT_EQ(RegDeleteValueA(key, "v"), ERROR_SUCCESS);
-        break;
-      case 2:
-        child = Create(key, "Child");
-        RegCloseKey(child);
-        break;
-      case 3:
-        ASSERT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
-        break;
+  // Each call by itself, then in a change group, where several changes to a
+  // key may share one write of its time.
+  for (const bool grouped : {false, true}) {
+    if (grouped) BeginChangeGroup();
+    HKEY key = Create(HKEY_CURRENT_USER, grouped ? "Software\\GroupedTime" : "Software\\Time");
+    uint64_t previous = last_write(key);
+    EXPECT_NEAR(static_cast<double>(previous), static_cast<double>(now), 5e7);  // within 5 s
+    for (int step = 0; step < 4; ++step) {
+      pause();
+      HKEY child = nullptr;
+      switch (step) {
+        case 0:
+          SetString(key, "v", "x");
+          break;
+        case 1:
+          ASSERT_EQ(RegDeleteValueA(key, "v"), ERROR_SUCCESS);
+          break;
+        case 2:
+          child = Create(key, "Child");
+          RegCloseKey(child);
+          break;
+        case 3:
+          ASSERT_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
+          break;
+      }
+      const uint64_t current = last_write(key);
+      EXPECT_GT(current, previous) << "step " << step;
+      previous = current;
     }
-    const uint64_t current = last_write(key);
-    EXPECT_GT(current, previous) << "step " << step;
-    previous = current;
+    pause();
+    ValueNames(key);  // reading changes nothing
+    EXPECT_EQ(last_write(key), previous);
+    RegCloseKey(key);
+    if (grouped) {
+      EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
+    }
   }
-  pause();
-  ValueNames(key);  // reading changes nothing
-  EXPECT_EQ(last_write(key), previous);
-  RegCloseKey(key);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct StoreState {
   HandleTable handles;
   CommitPolicy policy = CommitPolicy::kPerCall;
   int busy_timeout_ms = kDefaultBusyTimeoutMs;
+  bool grouping = false;
   bool exit_hook = false;
 };
 
@@ -53,11 +54,13 @@ void SetRoots(StoreState& state) {
 LONG OpenStore(HandleTable** handles) {
   StoreState& state = State();
   if (!state.tree) {
+    RegistryPlace place;
+    if (const LONG rc = FindRegistryDirectory(&place); rc != ERROR_SUCCESS) return rc;
     std::unique_ptr<SqliteTree> tree;
-    const LONG rc =
-        SqliteTree::Open(RegistryDirectory(), state.policy, state.busy_timeout_ms, &tree);
+    const LONG rc = SqliteTree::Open(place, state.policy, state.busy_timeout_ms, &tree);
     if (rc != ERROR_SUCCESS) return rc;
     state.tree = std::move(tree);
+    if (state.grouping) state.tree->SetGrouping(true);
     SetRoots(state);
     if (!state.exit_hook) {
       state.exit_hook = true;
@@ -82,5 +85,11 @@ void CloseRegistryStore() {
 void SetCommitPolicy(CommitPolicy policy) { State().policy = policy; }
 
 void SetBusyTimeout(int milliseconds) { State().busy_timeout_ms = milliseconds; }
+
+LONG SetChangeGrouping(bool on) {
+  StoreState& state = State();
+  state.grouping = on;
+  return state.tree ? state.tree->SetGrouping(on) : ERROR_SUCCESS;
+}
 
 }  // namespace orvik::posix

@@ -21,4 +21,9 @@ void CloseRegistryStore();
 void SetCommitPolicy(CommitPolicy policy);
 void SetBusyTimeout(int milliseconds);
 
+// Turns the grouping of write calls (SqliteTree::SetGrouping) on or off, for
+// the open store and for one opened later. Turning it off commits the open
+// group and returns the status of that commit.
+LONG SetChangeGrouping(bool on);
+
 }  // namespace orvik::posix

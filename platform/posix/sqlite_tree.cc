@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -19,6 +20,9 @@ namespace orvik::posix {
 namespace {
 
 constexpr int kSchemaVersion = 1;
+// The database header's application id of every store: "ORVK".
+constexpr int64_t kApplicationId = 0x4F52564B;
+static_assert(kApplicationId == 1330796107);
 // Values up to this size travel with an enumeration's list.
 constexpr int kCarriedDataSize = 1024;
 
@@ -96,18 +100,38 @@ void SyncFile(const std::string& path) {
 
 }  // namespace
 
-LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
-  if (const LONG rc = EnsureDirectory(directory); rc != ERROR_SUCCESS) return rc;
+  if (const LONG rc = EnsureDirectory(place.directory); rc != ERROR_SUCCESS) return rc;
+  // Links on the way to the directory are the user's own choice; from there
+  // on no link is followed.
+  RegistryPlace resolved = place;
+  if (const LONG rc = ResolveDirectory(place.directory, &resolved.directory); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  const std::string& directory = resolved.directory;
+  DirectoryOwner owner;
+  if (const LONG rc = CheckRegistryDirectory(resolved, &owner); rc != ERROR_SUCCESS) return rc;
   const std::string path = DatabasePath(directory);
-  const bool existed = access(path.c_str(), F_OK) == 0;
+  // The database file is created here rather than by SQLite, so that it gets
+  // the directory owner's ownership (SQLite gives its -wal and -shm files the
+  // database's owner).
+  bool existed = true;
+  if (const int fd = CreateRegistryFile(path, 0644, owner); fd >= 0) {
+    close(fd);
+    existed = false;
+  } else if (errno != EEXIST && errno != EACCES && errno != EROFS) {
+    return FileOpenError(errno);
+  }
+  // A path, never a URI (the path begins with "/" or "./"), and no link.
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
       nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db);
+    if (rc == SQLITE_CANTOPEN_SYMLINK) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
     return access(directory.c_str(), W_OK) != 0 || (existed && access(path.c_str(), R_OK) != 0)
                ? ERROR_ACCESS_DENIED
                : ERROR_REGISTRY_IO_FAILED;
@@ -118,7 +142,9 @@ LONG SqliteTree::Open(const std::string& directory, CommitPolicy policy, int bus
   // with the size of the registry. Measured, the mapping bought no speed.
   sqlite3_exec(db, "PRAGMA mmap_size=0; PRAGMA cache_size=-8192", nullptr, nullptr, nullptr);
   std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
-  if (const LONG init = opened->Initialize(busy_timeout_ms); init != ERROR_SUCCESS) return init;
+  if (const LONG init = opened->Initialize(busy_timeout_ms, owner); init != ERROR_SUCCESS) {
+    return init;
+  }
   if (!existed) SyncFile(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
@@ -130,12 +156,12 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,      &savepoint_,
-        &release_,      &rollback_to_,  &data_version_,  &key_exists_,    &find_child_,
-        &create_child_, &has_children_, &delete_values_, &delete_key_,    &key_row_,
-        &child_stats_,  &value_stats_,  &set_security_,  &touch_,         &list_children_,
-        &list_values_,  &value_data_,   &read_value_,    &update_value_,  &insert_value_,
-        &delete_value_, &key_data_,     &set_class_,     &set_last_write_}) {
+       {&begin_read_,    &begin_write_,  &commit_,       &rollback_,      &savepoint_,
+        &release_,       &rollback_to_,  &data_version_, &key_exists_,    &find_child_,
+        &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
+        &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
+        &list_children_, &list_values_,  &value_data_,   &read_value_,    &write_value_,
+        &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);
@@ -170,23 +196,47 @@ LONG SqliteTree::Exec(const char* sql) {
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::Initialize(int busy_timeout_ms) {
+LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
+  // What the database is, before anything in the directory is changed: a
+  // database of another program is left as it is.
   int version = 0;
+  int64_t application_id = 0;
+  int64_t objects = 0;
+  int64_t tables = 0;
   {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) version = sqlite3_column_int(stmt, 0);
-    sqlite3_finalize(stmt);
+    Statement probe;
+    int rc = probe.Prepare(db_,
+                           "SELECT (SELECT user_version FROM pragma_user_version), "
+                           "(SELECT application_id FROM pragma_application_id), "
+                           "(SELECT count(*) FROM sqlite_schema), "
+                           "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                           "name IN ('keys', 'vals'))");
+    if (rc != SQLITE_OK) return Fail(rc);
+    Query q(probe);
+    rc = q.Step();
     if (rc != SQLITE_ROW) return Fail(rc);
+    version = static_cast<int>(q.Int(0));
+    application_id = q.Int(1);
+    objects = q.Int(2);
+    tables = q.Int(3);
   }
+  const bool ours = application_id == kApplicationId ||
+                    // set up before stores carried the application id
+                    (application_id == 0 && version == kSchemaVersion && tables == 2);
+  const bool empty = application_id == 0 && version == 0 && objects == 0;
+  if (!ours && !empty) return ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY;
   // Every writer must move the shared counter; one that cannot may not write.
   struct stat info {};
   const unsigned mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0644;
-  if (!counter_.Open(ChangeCounterPath(directory_), writable_, mode)) {
+  if (LONG rc = counter_.Open(ChangeCounterPath(directory_), writable_, mode, owner);
+      rc != ERROR_SUCCESS) {
+    if (rc == ORVIK_ERROR_REGISTRY_FILE_LINKED || rc == ERROR_DISK_FULL) return rc;
     writable_ = false;
-    counter_.Open(ChangeCounterPath(directory_), false, mode);
+    if (rc = counter_.Open(ChangeCounterPath(directory_), false, mode, owner);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
   }
   if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   // Keep the WAL and its index after the last connection closes, so that a
@@ -251,7 +301,10 @@ LONG SqliteTree::CreateSchema() {
     if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
   }
   insert.Finalize();
-  if (LONG rc = Exec("PRAGMA user_version=1"); rc != ERROR_SUCCESS) return abort(rc);
+  if (LONG rc = Exec("PRAGMA user_version=1; PRAGMA application_id=1330796107");
+      rc != ERROR_SUCCESS) {
+    return abort(rc);
+  }
   return Exec("COMMIT");
 }
 
@@ -283,6 +336,7 @@ void SqliteTree::ReleaseHeldRead() {
 
 LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (write && !writable_) return ERROR_ACCESS_DENIED;
+  write_alone_ = false;
   int rc = SQLITE_OK;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
@@ -302,7 +356,7 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   }
   ReleaseHeldRead();
   if (write) {
-    if (policy_ == CommitPolicy::kPerCall) {
+    if (policy_ == CommitPolicy::kPerCall && !grouping_) {
       rc = Run(begin_write_, "BEGIN IMMEDIATE");
       step_is_txn_ = rc == SQLITE_OK;
       if (step_is_txn_) counter_.BeginWrite();
@@ -311,6 +365,8 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
         rc = Run(begin_write_, "BEGIN IMMEDIATE");
         run_txn_open_ = rc == SQLITE_OK;
         if (run_txn_open_) counter_.BeginWrite();
+        group_steps_ = 0;
+        group_start_ = std::chrono::steady_clock::now();
       }
       if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
       step_is_savepoint_ = rc == SQLITE_OK;
@@ -324,18 +380,32 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   if (rc != SQLITE_OK) return Fail(rc);
   in_step_ = true;
   in_write_step_ = write;
-  int64_t version = 0;
-  if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
-    Query q(data_version_);
-    rc = q.Step();
-    if (rc == SQLITE_ROW) version = q.Int(0);
-  }
-  if (rc != SQLITE_ROW) {
-    End(false);
-    return Fail(rc);
+  if (step_is_savepoint_) step_start_touch_ = pending_touch_;
+  // No other process commits while the run transaction holds the write lock,
+  // so the version read once in it holds for all its steps.
+  if (!run_txn_open_ || !run_version_known_) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) data_version_value_ = q.Int(0);
+    }
+    if (rc != SQLITE_ROW) {
+      End(false);
+      return Fail(rc);
+    }
+    run_version_known_ = run_txn_open_;
   }
   // Odd stamps: never equal to a counter stamp.
-  *stamp = (((static_cast<uint64_t>(version) << 32) ^ local_changes_) << 1) | 1;
+  auto slow_stamp = [this](uint64_t changes) {
+    return (((static_cast<uint64_t>(data_version_value_) << 32) ^ changes) << 1) | 1;
+  };
+  *stamp = slow_stamp(local_changes_);
+  if (write && run_txn_open_) {
+    // Inside the run transaction no other process commits: the step moves
+    // the stamp of the read steps from before to after it and no further.
+    write_before_ = slow_stamp(local_changes_ - 1);
+    write_after_ = slow_stamp(local_changes_ + 1);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -350,27 +420,64 @@ LONG SqliteTree::End(bool commit) {
   if (step_is_txn_) {
     rc = commit ? Run(commit_, "COMMIT") : Run(rollback_, "ROLLBACK");
     if (rc != SQLITE_OK && commit) Run(rollback_, "ROLLBACK");
-    if (in_write_step_) counter_.EndWrite();
+    if (in_write_step_) {
+      counter_.EndWrite();
+      uint64_t before = 0;
+      uint64_t after = 0;
+      write_alone_ = commit && rc == SQLITE_OK && counter_.LastWriteAlone(&before, &after);
+      write_before_ = before << 1;
+      write_after_ = after << 1;
+    }
   } else if (step_is_savepoint_) {
-    if (!commit) Run(rollback_to_, "ROLLBACK TO step");
+    if (!commit) {
+      Run(rollback_to_, "ROLLBACK TO step");
+      pending_touch_ = step_start_touch_;
+    }
     rc = Run(release_, "RELEASE step");
+    write_alone_ = in_write_step_ && commit && rc == SQLITE_OK;
   }
+  const bool group_step = step_is_savepoint_ && grouping_ && policy_ == CommitPolicy::kPerCall;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
-  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+  if (rc != SQLITE_OK) return Fail(rc);
+  if (group_step && (++group_steps_ >= kGroupSteps ||
+                     std::chrono::steady_clock::now() - group_start_ >= kGroupTime)) {
+    return CommitRunTransaction();
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::CommitRunTransaction() {
+  if (!run_txn_open_) return ERROR_SUCCESS;
+  LONG result = FlushTouch();
+  run_txn_open_ = false;
+  run_version_known_ = false;
+  if (result != ERROR_SUCCESS) {
+    Run(rollback_, "ROLLBACK");
+  } else if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
+    Run(rollback_, "ROLLBACK");
+    result = Fail(rc);
+  }
+  counter_.EndWrite();
+  return result;
+}
+
+LONG SqliteTree::SetGrouping(bool on) {
+  grouping_ = on;
+  if (on || policy_ != CommitPolicy::kPerCall || in_step_) return ERROR_SUCCESS;
+  return CommitRunTransaction();
+}
+
+bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
+  if (!write_alone_) return false;
+  *before = write_before_;
+  *after = write_after_;
+  return true;
 }
 
 LONG SqliteTree::Flush() {
-  LONG result = ERROR_SUCCESS;
   ReleaseHeldRead();
-  if (run_txn_open_) {
-    run_txn_open_ = false;
-    if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
-      Run(rollback_, "ROLLBACK");
-      result = Fail(rc);
-    }
-    counter_.EndWrite();
-  }
+  const LONG result = CommitRunTransaction();
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
     SyncFile(path_ + "-wal");
@@ -405,11 +512,33 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
 }
 
 LONG SqliteTree::Touch(KeyId key) {
+  // Inside the run transaction the last-write time of a key that one step
+  // after another changes is written once, when another key is touched, the
+  // time is read, or the transaction commits. A step that fails takes its
+  // touch back with its other changes.
+  if (step_is_savepoint_) {
+    if (pending_touch_.key != 0 && pending_touch_.key != key) {
+      if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
+    }
+    pending_touch_ = PendingTouch{key, NowAsFileTime()};
+    return ERROR_SUCCESS;
+  }
+  return WriteTouch(key, NowAsFileTime());
+}
+
+LONG SqliteTree::FlushTouch() {
+  if (pending_touch_.key == 0) return ERROR_SUCCESS;
+  const PendingTouch touch = pending_touch_;
+  pending_touch_ = PendingTouch{};
+  return WriteTouch(touch.key, touch.time);
+}
+
+LONG SqliteTree::WriteTouch(KeyId key, int64_t time) {
   if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(touch_);
-  const int rc = q.Bind(NowAsFileTime()).Bind(key).Step();
+  const int rc = q.Bind(time).Bind(key).Step();
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
@@ -470,8 +599,26 @@ LONG SqliteTree::DeleteKey(KeyId key) {
   return Touch(parent);
 }
 
-LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
+  // Up the parents; the bound keeps a damaged store from looping.
+  if (int rc = Use(key_depth_,
+                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
+                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
+                   "WHERE up.level < 100000) SELECT max(level) FROM up");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(key_depth_);
+  const int rc = q.Bind(key).Step();
+  if (rc != SQLITE_ROW) return Fail(rc);
+  if (q.IsNull(0)) return ERROR_KEY_DELETED;
+  *depth = static_cast<int>(q.Int(0));
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -485,6 +632,11 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
     info->security = std::string(q.Blob(1));
     info->last_write = q.Int(2);
   }
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+  if (LONG rc = GetKeyHeader(key, info); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(child_stats_,
                    "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
       rc != SQLITE_OK) {
@@ -521,6 +673,7 @@ LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
+  if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(list_children_,
                    "SELECT id, name, class, last_write FROM keys WHERE parent=? ORDER BY folded");
       rc != SQLITE_OK) {
@@ -539,8 +692,8 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   if (int rc =
           Use(list_values_,
-              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END "
-              "FROM vals WHERE key=? ORDER BY id");
+              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END, "
+              "fit_size FROM vals WHERE key=? ORDER BY id");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -555,6 +708,7 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
     entry.type = ToDword(q.Int(2));
     entry.size = static_cast<size_t>(q.Int(3));
     if (!q.IsNull(4)) entry.data = std::string(q.Blob(4));
+    entry.fit_size = static_cast<size_t>(q.Int(5));
     values->push_back(std::move(entry));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
@@ -591,27 +745,19 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
     return ERROR_INVALID_PARAMETER;
   }
-  const std::string folded = FoldedBytes(name);
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  if (int rc =
-          Use(update_value_, "UPDATE vals SET type=?, data=?, fit_size=? WHERE key=? AND folded=?");
+  // One statement: a new value goes to the end of the order, an existing one
+  // keeps its row (its place in the order) and its name's spelling.
+  if (int rc = Use(write_value_,
+                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   {
-    Query q(update_value_);
-    q.Bind(type).BindBlob(data).Bind(fit).Bind(key).BindBlob(folded);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  }
-  if (sqlite3_changes(db_) == 0) {
-    if (int rc = Use(insert_value_,
-                     "INSERT INTO vals(key, folded, name, name_ansi, type, "
-                     "data, fit_size) VALUES(?,?,?,?,?,?,?)");
-        rc != SQLITE_OK) {
-      return Fail(rc);
-    }
-    Query q(insert_value_);
-    q.Bind(key).BindBlob(folded).BindBlob(WideToBytes(name));
+    Query q(write_value_);
+    q.Bind(key).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
     q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   }

@@ -4,11 +4,13 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 #include "platform/posix/change_counter.h"
 #include "platform/posix/sqlite_statement.h"
+#include "platform/posix/store_location.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {
@@ -27,7 +29,7 @@ class SqliteTree final : public Tree {
   static constexpr KeyId kCurrentConfig = 5;
 
   // Opens (creating when needed) the store in `directory`.
-  static LONG Open(const std::string& directory, CommitPolicy policy, int busy_timeout_ms,
+  static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                    std::unique_ptr<SqliteTree>* tree);
   ~SqliteTree() override;
 
@@ -35,18 +37,30 @@ class SqliteTree final : public Tree {
   // process durable on disk. Called when the store closes.
   LONG Flush();
 
+  // With grouping on, write steps under kPerCall are savepoints in a group
+  // transaction that commits after kGroupSteps steps or kGroupTime, and when
+  // grouping ends: each step stays all or nothing, and a killed process
+  // loses at most its last group. Turning it off commits the open group.
+  static constexpr int kGroupSteps = 1000;
+  static constexpr std::chrono::milliseconds kGroupTime{50};
+  LONG SetGrouping(bool on);
+
   sqlite3* db() const { return db_; }
 
   bool Writable() const override { return writable_; }
+  bool HoldsWriteLock() const override { return run_txn_open_; }
   LONG Begin(bool write, uint64_t* stamp) override;
   LONG End(bool commit) override;
+  bool LastWriteAlone(uint64_t* before, uint64_t* after) const override;
   bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
   LONG CreateChild(KeyId parent, std::u16string_view name,
                    const std::optional<std::u16string>& class_name, KeyId* child) override;
   LONG DeleteKey(KeyId key) override;
+  LONG KeyDepth(KeyId key, int* depth) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
+  LONG GetKeyHeader(KeyId key, KeyInfo* info) override;
   LONG SetKeySecurity(KeyId key, std::string_view security) override;
   LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) override;
   LONG ListValues(KeyId key, std::vector<ValueEntry>* values) override;
@@ -60,14 +74,17 @@ class SqliteTree final : public Tree {
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
-  LONG Initialize(int busy_timeout_ms);
+  LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
   LONG CreateSchema();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
   int Use(Statement& statement, const char* sql);
   void ReleaseHeldRead();
   LONG Touch(KeyId key);
+  LONG FlushTouch();
+  LONG WriteTouch(KeyId key, int64_t time);
   LONG Fail(int rc);
+  LONG CommitRunTransaction();
 
   sqlite3* db_;
   std::string directory_;
@@ -86,13 +103,28 @@ class SqliteTree final : public Tree {
   bool wrote_ = false;              // this process changed the store
   bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
   uint64_t local_changes_ = 0;
+  bool write_alone_ = false;   // the last write step was the only change
+  uint64_t write_before_ = 0;  // between these stamps
+  uint64_t write_after_ = 0;
+  int64_t data_version_value_ = 0;  // PRAGMA data_version at the last step's start
+  bool run_version_known_ = false;  // read since the run transaction began
+  struct PendingTouch {
+    KeyId key = 0;  // 0: none
+    int64_t time = 0;
+  };
+  PendingTouch pending_touch_;     // last-write time not yet written
+  PendingTouch step_start_touch_;  // as it was when the step began
+  bool grouping_ = false;          // SetGrouping(true)
+  int group_steps_ = 0;            // write steps in the open group
+  std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
+  Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
-  Statement update_value_, insert_value_, delete_value_;
+  Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;
 };
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/change_group.h"
 #include "platform/posix/registry_fixture.h"
 #include "platform/posix/store_location.h"
 
@@ -87,7 +88,10 @@ TEST_F(StoreTest, RegistryDirectoryFromTheEnvironment) {
   for (const auto& c : cases) {
     setenv("ORVIK_REGISTRY", c.orvik_registry, 1);
     setenv("XDG_DATA_HOME", c.xdg_data_home, 1);
-    EXPECT_EQ(RegistryDirectory(), c.expected);
+    RegistryPlace place;
+    ASSERT_EQ(FindRegistryDirectory(&place), ERROR_SUCCESS);
+    EXPECT_EQ(place.directory, c.expected);
+    EXPECT_EQ(place.named, c.orvik_registry[0] != '\0');
   }
   // Created, with its parents, on first use.
   CloseRegistryStore();
@@ -300,6 +304,36 @@ TEST_F(StoreTest, RunTransactionCommitsAtTheEndOnly) {
   CloseRegistryStore();
   EXPECT_EQ(Tool({"read", "HKLM\\SOFTWARE\\Run", "extra"}).out, std::string("1\0\n", 3));
   EXPECT_EQ(Tool({"list", "HKLM\\SOFTWARE\\Run"}).out.substr(0, 6), "Child\n");
+}
+
+TEST_F(StoreTest, AChangeGroupCommitsTogetherAndEachCallStaysWhole) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Grouped");
+  RegCloseKey(key);
+  BeginChangeGroup();
+  key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Grouped\\Child");
+  SetString(key, "a", "1");
+  // Another process sees nothing of the open group, and reads as usual.
+  EXPECT_EQ(Tool({"list", "HKLM\\SOFTWARE\\Grouped"}).out, "");
+  // A failed call undoes only itself.
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Grouped"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Get(key, "a"), std::string("1\0", 2));
+  EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
+  EXPECT_EQ(Tool({"read", "HKLM\\SOFTWARE\\Grouped\\Child", "a"}).out, std::string("1\0\n", 3));
+  // After the group, each call commits by itself again.
+  SetString(key, "b", "2");
+  EXPECT_EQ(Tool({"read", "HKLM\\SOFTWARE\\Grouped\\Child", "b"}).out, std::string("2\0\n", 3));
+  RegCloseKey(key);
+
+  // A long group commits on its way: other processes see its early changes
+  // before it ends.
+  BeginChangeGroup();
+  key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Long");
+  for (int i = 0; i < SqliteTree::kGroupSteps + 10; ++i)
+    SetString(key, "v" + std::to_string(i), "x");
+  EXPECT_EQ(Tool({"read", "HKLM\\SOFTWARE\\Long", "v0"}).out, std::string("x\0\n", 3));
+  EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(IntegrityCheck(), "ok");
 }
 
 }  // namespace

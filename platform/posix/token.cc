@@ -50,8 +50,10 @@ bool Known(const LUID& luid) {
 bool Held() {
   const uid_t user = geteuid();
   if (user == 0) return true;
+  RegistryPlace place;
+  if (FindRegistryDirectory(&place) != ERROR_SUCCESS) return false;
   struct stat info {};
-  if (stat(RegistryDirectory().c_str(), &info) == 0) return info.st_uid == user;
+  if (stat(place.directory.c_str(), &info) == 0) return info.st_uid == user;
   // A registry that is not there yet becomes this user's when it is made.
   return errno == ENOENT;
 }

@@ -46,6 +46,7 @@ struct ValueEntry {
   DWORD type = 0;
   size_t size = 0;
   std::optional<std::string> data;  // present when small enough to carry along
+  size_t fit_size = 0;              // larger of the stored and the ANSI size
 };
 
 // What a hive file keeps of a key besides its values and subkeys.
@@ -67,12 +68,25 @@ class Tree {
 
   // Whether changes are allowed at all (the user may write the store).
   virtual bool Writable() const = 0;
+  // Whether this process holds the write lock between steps (a run or group
+  // transaction is open), so that no other process can change the tree.
+  virtual bool HoldsWriteLock() const = 0;
 
   // Starts a read or write step and reports a stamp that stays equal for as
   // long as nothing in the tree changed (in this process or another).
   virtual LONG Begin(bool write, uint64_t* stamp) = 0;
   // Ends the step; `commit` false undoes a write step's changes.
   virtual LONG End(bool commit) = 0;
+  // After a write step that kept its changes: true when they were the only
+  // change between the stamp *before (of a read step just before it) and
+  // the stamp *after (of a read step just after it), so that what was read
+  // at *before, brought up to date with the step's own change, holds at
+  // *after.
+  virtual bool LastWriteAlone(uint64_t* before, uint64_t* after) const {
+    (void)before;
+    (void)after;
+    return false;
+  }
 
   // The tree's top keys, which cannot be removed.
   virtual bool IsRoot(KeyId key) const = 0;
@@ -84,7 +98,12 @@ class Tree {
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
   // ERROR_ACCESS_DENIED when the key has subkeys.
   virtual LONG DeleteKey(KeyId key) = 0;
+  // The number of keys from the key up to its top key (0 for a top key).
+  virtual LONG KeyDepth(KeyId key, int* depth) = 0;
   virtual LONG GetKeyInfo(KeyId key, KeyInfo* info) = 0;
+  // Only the class name, security descriptor and last-write time of KeyInfo
+  // (the counts and lengths stay zero); ERROR_KEY_DELETED when it is gone.
+  virtual LONG GetKeyHeader(KeyId key, KeyInfo* info) = 0;
   virtual LONG SetKeySecurity(KeyId key, std::string_view security) = 0;
   // Subkeys in ascending order of their folded names (as UTF-16 code units).
   virtual LONG ListChildren(KeyId key, std::vector<ChildEntry>* children) = 0;

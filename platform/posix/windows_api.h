@@ -69,7 +69,9 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define HKEY_CURRENT_USER ORVIK_PREDEFINED_KEY(0x80000001)
 #define HKEY_LOCAL_MACHINE ORVIK_PREDEFINED_KEY(0x80000002)
 #define HKEY_USERS ORVIK_PREDEFINED_KEY(0x80000003)
+#define HKEY_PERFORMANCE_DATA ORVIK_PREDEFINED_KEY(0x80000004)
 #define HKEY_CURRENT_CONFIG ORVIK_PREDEFINED_KEY(0x80000005)
+#define HKEY_DYN_DATA ORVIK_PREDEFINED_KEY(0x80000006)
 
 // ---- Error codes -------------------------------------------------------------
 #define ERROR_SUCCESS 0L
@@ -92,6 +94,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_DIRECTORY 267L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NOACCESS 998L
@@ -111,6 +114,11 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_FUNCTION_FAILED 1627L
+// The POSIX registry's own refusals, as application codes (bit 29 set).
+#define ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY 0x20000001L
+#define ORVIK_ERROR_REGISTRY_FILE_LINKED 0x20000002L
+#define ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY 0x20000003L
+#define ORVIK_ERROR_NO_HOME_DIRECTORY 0x20000004L
 
 // ---- Registry value types ----------------------------------------------------
 #define REG_NONE 0UL
@@ -177,6 +185,13 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000UL
 #define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFUL
 
+#define LOCALE_USER_DEFAULT 0x0400UL
+#define NORM_IGNORECASE 0x00000001UL
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+typedef DWORD LCID;
+
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
@@ -215,6 +230,12 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                         LPBOOL lpUsedDefaultChar);
+
+// Compares two texts of the ANSI code page; with NORM_IGNORECASE by the folding
+// the registry uses for names. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
+// 0 on failure. The locale is not looked at.
+int CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2,
+                   int cchCount2);
 
 // ---- Messages ----------------------------------------------------------------------
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,

@@ -353,7 +353,6 @@ TEST_F(AddDeleteTest, DeleteRefusesToReachAWholeRootOrAWholeKeyByMistake) {
   Ok({"ADD", "HKLM\\Software\\Keep"});
   const std::vector<std::string> refused[] = {
       {"DELETE", "HKCU\\"},
-      {"DELETE", "HKCU\\", "/va"},
       {"DELETE", "HKCU\\\\"},  // the path rule would take the second backslash to the root
       {"DELETE", "\\"},
       {"DELETE", "HKLM\\"},
@@ -367,6 +366,24 @@ TEST_F(AddDeleteTest, DeleteRefusesToReachAWholeRootOrAWholeKeyByMistake) {
   }
   EXPECT_EQ(RawA(kKey, "x"), "1 7800");
   EXPECT_TRUE(KeyExists("HKLM\\Software\\Keep"));
+}
+
+TEST_F(AddDeleteTest, DeleteRemovesTheValuesOfARootButNeverItsKeys) {
+  Ok({"ADD", "HKCU\\", "/v", "a", "/d", "1"});
+  Ok({"ADD", "HKCU\\", "/v", "b", "/d", "2"});
+  Ok({"ADD", "HKCU\\", "/ve", "/d", "unnamed"});
+  Ok({"DELETE", "HKCU\\", "/v", "a"});
+  EXPECT_EQ(RawA("HKCU", "a"), "absent");
+  EXPECT_EQ(RawA("HKCU", "b"), "1 3200");
+  Ok({"DELETE", "HKCU\\", "/ve"});
+  EXPECT_EQ(RawA("HKCU", ""), "1 00");
+  Ok({"DELETE", "HKEY_CURRENT_USER\\", "/va"});
+  EXPECT_EQ(RawA("HKCU", "b"), "absent");
+  EXPECT_EQ(RawA("HKCU", ""), "1 00") << "the unnamed value stays";
+  EXPECT_TRUE(KeyExists("HKCU\\Software"));
+  // The whole root stays refused.
+  EXPECT_EQ(Orvik({"DELETE", "HKCU\\"}).out, kInvalidParameters);
+  EXPECT_TRUE(KeyExists("HKCU\\Software"));
 }
 
 // ---- Changes the registry refuses ---------------------------------------------------------

@@ -63,7 +63,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
                          const RunOptions& options) {
   std::vector<std::string> argv_text;
   if (options.as_unprivileged_user) {
-    argv_text = {kSetpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    const std::string id = std::to_string(options.unprivileged_uid);
+    argv_text = {kSetpriv, "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
     argv_text.push_back(ReachableCopy(program));
   } else {
     argv_text.push_back(program);
@@ -77,6 +78,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     if (eq != std::string::npos) env_map[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
   for (const auto& [name, value] : options.env) env_map[name] = value;
+  for (const auto& name : options.unset_env) env_map.erase(name);
   std::vector<std::string> env_text;
   for (const auto& [name, value] : env_map) env_text.push_back(name + "=" + value);
 

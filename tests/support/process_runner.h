@@ -16,8 +16,10 @@ struct ProcessResult {
 
 struct RunOptions {
   std::vector<std::pair<std::string, std::string>> env;  // added or replaced
+  std::vector<std::string> unset_env;                    // removed
   std::string cwd;                                       // empty: inherit
   bool as_unprivileged_user = false;                     // run as nobody (setpriv)
+  int unprivileged_uid = 65534;                          // that user's id (and group id)
   std::string stdin_text;                                // fed to standard input
 };
 

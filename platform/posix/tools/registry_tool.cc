@@ -9,6 +9,8 @@
 //   read <key> <name>              prints the value's data
 //   write-many <key> <prefix> <n>  sets values <prefix><i> = "<prefix>:<i>", one call each
 //   crash-writer <key> <n> <ms>    sets values v<i>, printing i after each, killed after <ms>
+//   create-many <key> <prefix> <n> <ms>
+//                                  creates subkeys <prefix><i>, one call each, <ms> apart
 //
 // <key> is ROOT\path with ROOT one of HKCR, HKCU, HKLM, HKU, HKCC. A first
 // argument --per-run commits the run's changes as one transaction at its end.
@@ -133,6 +135,24 @@ int WriteMany(const std::string& full, const std::string& prefix, int count) {
   return PrintCode(ERROR_SUCCESS);
 }
 
+int CreateMany(const std::string& full, const std::string& prefix, int count, int pause_ms) {
+  HKEY key = nullptr;
+  if (LONG rc = CreateKey(full, KEY_ALL_ACCESS, &key); rc != ERROR_SUCCESS) return PrintCode(rc);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0 && pause_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    HKEY child = nullptr;
+    const std::string name = prefix + std::to_string(i);
+    if (LONG rc = RegCreateKeyExA(key, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
+                                  nullptr);
+        rc != ERROR_SUCCESS) {
+      return PrintCode(rc);
+    }
+    RegCloseKey(child);
+  }
+  RegCloseKey(key);
+  return PrintCode(ERROR_SUCCESS);
+}
+
 int CrashWriter(const std::string& full, int count, int kill_after_ms) {
   HKEY key = nullptr;
   if (LONG rc = CreateKey(full, KEY_ALL_ACCESS, &key); rc != ERROR_SUCCESS) return PrintCode(rc);
@@ -190,6 +210,9 @@ int main(int argc, char** argv) {
   if (command == "list" && argc == 3) return List(arg(2));
   if (command == "read" && argc == 4) return Read(arg(2), arg(3));
   if (command == "write-many" && argc == 5) return WriteMany(arg(2), arg(3), std::atoi(argv[4]));
+  if (command == "create-many" && argc == 6) {
+    return CreateMany(arg(2), arg(3), std::atoi(argv[4]), std::atoi(argv[5]));
+  }
   if (command == "crash-writer" && argc == 5) {
     return CrashWriter(arg(2), std::atoi(argv[3]), std::atoi(argv[4]));
   }
