@@ -3,7 +3,7 @@
 #include "app/import_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/import_engine.h"
 
 namespace orvik {
 
@@ -32,7 +32,7 @@ int ParseImport(const CommandLine& args, Console& out) {
     ShowImportHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return ImportFile(p->file_name);
 }
 
 }  // namespace orvik

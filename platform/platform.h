@@ -14,6 +14,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// ShellExecuteExA, which the lean <windows.h> leaves out.
+#include <shellapi.h>
 #else
 #include "platform/posix/windows_api.h"
 #endif

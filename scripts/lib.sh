@@ -4,7 +4,9 @@
 # The packages Orvik needs to build and test on Debian.
 ORVIK_PACKAGES=(build-essential cmake pkg-config libsqlite3-dev libgtest-dev libgmock-dev
   libhivex-dev libregf-dev util-linux
-  libbfio-dev reglookup libhivex-bin xz-utils)
+  libbfio-dev reglookup libhivex-bin xz-utils man-db groff-base)
+# hivexregedit, for importing the real hives' exports (tests, benchmark).
+ORVIK_PACKAGES+=(libwin-hivex-perl)
 
 # ensure_packages PKG...: installs those that are missing when run as root;
 # otherwise names them and fails.

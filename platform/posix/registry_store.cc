@@ -76,6 +76,8 @@ HandleTable* OpenedHandles() {
   return state.tree ? &state.handles : nullptr;
 }
 
+SqliteTree* OpenedTree() { return State().tree.get(); }
+
 void CloseRegistryStore() {
   StoreState& state = State();
   state.handles.Clear();

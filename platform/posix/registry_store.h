@@ -11,6 +11,8 @@ namespace orvik::posix {
 LONG OpenStore(HandleTable** handles);
 // The handle table when the store is open, else nullptr.
 HandleTable* OpenedHandles();
+// The store's tree when it is open, else nullptr.
+SqliteTree* OpenedTree();
 
 // Closes the store: commits and syncs this process's changes and forgets
 // every open handle. The next registry call opens the store again, from the

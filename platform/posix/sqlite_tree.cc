@@ -369,8 +369,10 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
         group_steps_ = 0;
         group_start_ = std::chrono::steady_clock::now();
       }
-      if (rc == SQLITE_OK) rc = Run(savepoint_, "SAVEPOINT step");
-      step_is_savepoint_ = rc == SQLITE_OK;
+      if (rc == SQLITE_OK && policy_ != CommitPolicy::kWhole) {
+        rc = Run(savepoint_, "SAVEPOINT step");
+        step_is_savepoint_ = rc == SQLITE_OK;
+      }
     }
     ++local_changes_;
     wrote_ = true;
@@ -433,9 +435,14 @@ LONG SqliteTree::End(bool commit) {
     if (!commit) {
       Run(rollback_to_, "ROLLBACK TO step");
       pending_touch_ = step_start_touch_;
+      run_present_ = 0;
     }
     rc = Run(release_, "RELEASE step");
     write_alone_ = in_write_step_ && commit && rc == SQLITE_OK;
+  } else if (in_write_step_ && policy_ == CommitPolicy::kWhole) {
+    // Only the whole transaction can be undone.
+    if (!commit) run_spoiled_ = true;
+    write_alone_ = commit;
   }
   const bool group_step = step_is_savepoint_ && grouping_ && policy_ == CommitPolicy::kPerCall;
   step_is_txn_ = false;
@@ -453,6 +460,7 @@ LONG SqliteTree::CommitRunTransaction() {
   LONG result = FlushTouch();
   run_txn_open_ = false;
   run_version_known_ = false;
+  run_present_ = 0;
   if (result != ERROR_SUCCESS) {
     Run(rollback_, "ROLLBACK");
   } else if (int rc = Run(commit_, "COMMIT"); rc != SQLITE_OK) {
@@ -478,6 +486,10 @@ bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
 
 LONG SqliteTree::Flush() {
   ReleaseHeldRead();
+  if (run_txn_open_ && run_spoiled_) {
+    Discard();
+    return ERROR_FUNCTION_FAILED;
+  }
   const LONG result = CommitRunTransaction();
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
@@ -488,7 +500,27 @@ LONG SqliteTree::Flush() {
   return result;
 }
 
+void SqliteTree::Discard() {
+  End(false);
+  ReleaseHeldRead();
+  run_spoiled_ = false;
+  if (!run_txn_open_) return;
+  run_txn_open_ = false;
+  run_version_known_ = false;
+  pending_touch_ = PendingTouch{};
+  run_present_ = 0;
+  Run(rollback_, "ROLLBACK");
+  counter_.EndWrite();
+  ++local_changes_;  // what was read inside the transaction is no longer so
+}
+
 LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
+  // Inside the run transaction only this process changes the store: a key
+  // seen there stays until this process removes a key.
+  if (run_txn_open_ && key == run_present_) {
+    *exists = true;
+    return ERROR_SUCCESS;
+  }
   if (int rc = Use(key_exists_, "SELECT 1 FROM keys WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -496,6 +528,7 @@ LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
   const int rc = q.Bind(key).Step();
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
   *exists = rc == SQLITE_ROW;
+  if (run_txn_open_ && *exists) run_present_ = key;
   return ERROR_SUCCESS;
 }
 
@@ -516,8 +549,8 @@ LONG SqliteTree::Touch(KeyId key) {
   // Inside the run transaction the last-write time of a key that one step
   // after another changes is written once, when another key is touched, the
   // time is read, or the transaction commits. A step that fails takes its
-  // touch back with its other changes.
-  if (step_is_savepoint_) {
+  // touch back with its other changes (or spoils the whole transaction).
+  if (run_txn_open_) {
     if (pending_touch_.key != 0 && pending_touch_.key != key) {
       if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
     }
@@ -576,6 +609,7 @@ LONG SqliteTree::DeleteKey(KeyId key) {
     if (found == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
     if (found != ERROR_FILE_NOT_FOUND) return found;
   }
+  run_present_ = 0;
   if (int rc = Use(has_children_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -818,6 +852,8 @@ LONG SqliteTree::SetKeyClass(KeyId key, const std::optional<std::u16string>& cla
 }
 
 LONG SqliteTree::SetKeyLastWrite(KeyId key, int64_t last_write) {
+  // A time given outright wins over the key's pending touch.
+  if (pending_touch_.key == key) pending_touch_ = PendingTouch{};
   if (int rc = Use(set_last_write_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }

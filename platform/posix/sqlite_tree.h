@@ -16,8 +16,11 @@
 namespace orvik::posix {
 
 // How changes reach the database: each write call as its own transaction, or
-// all of a run's changes in one transaction committed when the store closes.
-enum class CommitPolicy { kPerCall, kPerRun };
+// all of a run's changes in one transaction committed when the store closes
+// (or by Flush). kWhole is kPerRun for a program that keeps its changes whole
+// or not at all: a failed write call is not undone on its own (which saves a
+// savepoint per call) but spoils the transaction, which Flush then undoes.
+enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
 class SqliteTree final : public Tree {
  public:
@@ -34,8 +37,12 @@ class SqliteTree final : public Tree {
   ~SqliteTree() override;
 
   // Commits what a run transaction holds and makes every change of this
-  // process durable on disk. Called when the store closes.
+  // process durable on disk. Called when the store closes. A spoiled run
+  // transaction (kWhole) is undone instead, with ERROR_FUNCTION_FAILED.
   LONG Flush();
+  // Undoes what the run transaction holds (kPerRun); later changes begin a
+  // new one.
+  void Discard();
 
   // With grouping on, write steps under kPerCall are savepoints in a group
   // transaction that commits after kGroupSteps steps or kGroupTime, and when
@@ -111,6 +118,8 @@ class SqliteTree final : public Tree {
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
   bool wrote_ = false;              // this process changed the store
   bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
+  bool run_spoiled_ = false;        // a write call of the run transaction failed (kWhole)
+  KeyId run_present_ = 0;           // key seen in the run transaction, none removed since
   uint64_t local_changes_ = 0;
   bool write_alone_ = false;   // the last write step was the only change
   uint64_t write_before_ = 0;  // between these stamps

@@ -114,6 +114,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_NO_ASSOCIATION 1155L
 // The POSIX registry's own refusals, as application codes (bit 29 set).
 #define ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY 0x20000001L
 #define ORVIK_ERROR_REGISTRY_FILE_LINKED 0x20000002L
@@ -317,3 +318,44 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL DeleteFileA(LPCSTR lpFileName);
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+
+// ---- Processes (see process_api.cc) --------------------------------------------------
+typedef void* HWND;
+typedef void* HINSTANCE;
+
+typedef struct _SHELLEXECUTEINFOA {
+  DWORD cbSize;
+  ULONG fMask;
+  HWND hwnd;
+  LPCSTR lpVerb;
+  LPCSTR lpFile;
+  LPCSTR lpParameters;
+  LPCSTR lpDirectory;
+  int nShow;
+  HINSTANCE hInstApp;
+  void* lpIDList;
+  LPCSTR lpClass;
+  HKEY hkeyClass;
+  DWORD dwHotKey;
+  HANDLE hIcon;
+  HANDLE hProcess;
+} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
+
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040UL
+#define SW_SHOWDEFAULT 10
+#define SE_ERR_FNF 2
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
+#define INFINITE 0xFFFFFFFFUL
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
+#define STILL_ACTIVE 259UL
+
+// Starts a program directly (never through a shell): "regedit.exe" is
+// orvik-regedit in the directory of the running executable; lpParameters is
+// split into arguments by the Windows command-line rule.
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// A program killed by a signal ends with 128 plus the signal's number.
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);

@@ -177,18 +177,19 @@ TEST_F(HiveTest, PrivilegesBelongToRootAndTheRegistrysOwner) {
   Ok({"SAVE", kKey, "tree.hiv"});
   chmod(File("tree.hiv").c_str(), 0644);
   chmod(files_.path().c_str(), 0777);
-  // A user who may read the registry but does not own it holds neither
-  // privilege (a registry others may write is not used at all).
-  ASSERT_EQ(system(("chmod -R a+rX '" + registry_.path() + "'").c_str()), 0);
-  // Such a user may not open the key for the full access SAVE asks for either,
-  // and that refusal comes first.
+  // A user who may write the registry (through its group) but does not own
+  // it holds neither privilege.
+  ASSERT_EQ(system(("chgrp -R 65534 '" + registry_.path() + "' && chmod -R g+rwX '" +
+                    registry_.path() + "'")
+                       .c_str()),
+            0);
   ProcessResult r = Orvik({"SAVE", kKey, "nobody.hiv"}, true);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Report("Error: Access is denied."));
+  EXPECT_EQ(r.out, Report("Error: A required privilege is not held by the client."));
   EXPECT_NE(access(File("nobody.hiv").c_str(), F_OK), 0);
   r = Orvik({"RESTORE", kKey, "tree.hiv"}, true);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, Report("Error: Access is denied."));
+  EXPECT_EQ(r.out, Report("Error: A required privilege is not held by the client."));
 
   // The owner of a registry holds both.
   const std::string own = files_.File("own-registry");

@@ -1,0 +1,36 @@
+// IMPORT: test the file, start the registry editor, wait for it.
+#include "manip/import_engine.h"
+
+#include "platform/file_exists.h"
+#include "platform/platform.h"
+#include "registry/exception.h"
+
+namespace orvik {
+
+bool LaunchAndWait(const std::string& program, const std::string& parameters) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = "open";
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWDEFAULT;
+  if (!ShellExecuteExA(&info) || info.hProcess == nullptr) return false;
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD exit_code = 1;
+  const BOOL known = GetExitCodeProcess(info.hProcess, &exit_code);
+  CloseHandle(info.hProcess);
+  return known && exit_code == 0;
+}
+
+int ImportFile(const std::string& file_name) {
+  if (!FileExists(file_name)) {
+    throw Exception("File: \"" + file_name + "\" does not exist\"");
+  }
+  if (!LaunchAndWait("regedit.exe", "/s \"" + file_name + "\"")) {
+    throw Exception("Error: File: \"" + file_name + "\" could not be imported");
+  }
+  return 0;
+}
+
+}  // namespace orvik
