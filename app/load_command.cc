@@ -3,7 +3,7 @@
 #include "app/load_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/load_engine.h"
 
 namespace orvik {
 
@@ -40,7 +40,7 @@ int ParseLoad(const CommandLine& args, Console& out) {
     ShowLoadHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return LoadHiveFile(p->key_name, p->file_name);
 }
 
 }  // namespace orvik

@@ -2,7 +2,7 @@
 #include "app/unload_command.h"
 
 #include "app/help_screen.h"
-#include "app/pending_engine.h"
+#include "manip/unload_engine.h"
 
 namespace orvik {
 
@@ -34,7 +34,7 @@ int ParseUnload(const CommandLine& args, Console& out) {
     ShowUnloadHelp(out);
     return 1;
   }
-  RaiseOperationNotAvailable();
+  return UnloadHiveKey(p->key_name);
 }
 
 }  // namespace orvik

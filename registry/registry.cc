@@ -317,4 +317,23 @@ bool TRegistry::RestoreHive(const std::string& path, const std::string& file_nam
   return last_error_ == ERROR_SUCCESS;
 }
 
+namespace {
+
+// The hive calls take a path below the root: one leading backslash goes.
+std::string BelowRoot(const std::string& path) {
+  return !path.empty() && path.front() == '\\' ? path.substr(1) : path;
+}
+
+}  // namespace
+
+bool TRegistry::LoadHive(const std::string& path, const std::string& file_name) {
+  last_error_ = RegLoadKeyA(root_handle_, BelowRoot(path).c_str(), file_name.c_str());
+  return last_error_ == ERROR_SUCCESS;
+}
+
+bool TRegistry::UnloadHive(const std::string& path) {
+  last_error_ = RegUnLoadKeyA(root_handle_, BelowRoot(path).c_str());
+  return last_error_ == ERROR_SUCCESS;
+}
+
 }  // namespace orvik

@@ -72,6 +72,11 @@ class TRegistry {
   // platform demands the backup and the restore privilege for them.
   bool SaveHive(const std::string& path, const std::string& file_name);
   bool RestoreHive(const std::string& path, const std::string& file_name);
+  // Loads a hive file as the key `path` of the root (never of the entered
+  // key), and unloads it again; the platform takes hives under
+  // HKEY_LOCAL_MACHINE and HKEY_USERS only, with the restore privilege.
+  bool LoadHive(const std::string& path, const std::string& file_name);
+  bool UnloadHive(const std::string& path);
 
  private:
   // Applies the path rule: strips one leading backslash of an absolute path,

@@ -2,100 +2,19 @@
 // file's root, and gives the key the root's class name, security descriptor
 // and last-write time. All of it is one transaction: a file that turns out
 // not to be a valid hive, at any depth, leaves the registry as it was.
-#include <string>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/hive/hive_reader.h"
-#include "platform/posix/hive/hive_walk.h"
-#include "platform/posix/key_path.h"
+#include "platform/posix/hive_tree_copy.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 
 namespace {
 
-using orvik::posix::ChildEntry;
 using orvik::posix::KeyId;
 using orvik::posix::Tree;
-using orvik::posix::ValueEntry;
 using orvik::posix::hive::HiveReader;
-using orvik::posix::hive::KeyNode;
-using orvik::posix::hive::ValueNode;
-
-std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
-  if (class_name.empty()) return std::nullopt;
-  return class_name;
-}
-
-LONG DeleteTree(Tree& tree, KeyId key) {
-  std::vector<ChildEntry> children;
-  if (LONG rc = tree.ListChildren(key, &children); rc != ERROR_SUCCESS) return rc;
-  for (const ChildEntry& child : children) {
-    if (LONG rc = DeleteTree(tree, child.id); rc != ERROR_SUCCESS) return rc;
-  }
-  return tree.DeleteKey(key);
-}
-
-// Empties the key: its values and its subkeys go.
-LONG ClearKey(Tree& tree, KeyId key) {
-  std::vector<ValueEntry> values;
-  if (LONG rc = tree.ListValues(key, &values); rc != ERROR_SUCCESS) return rc;
-  for (const ValueEntry& value : values) {
-    if (LONG rc = tree.DeleteValue(key, value.name); rc != ERROR_SUCCESS) return rc;
-  }
-  std::vector<ChildEntry> children;
-  if (LONG rc = tree.ListChildren(key, &children); rc != ERROR_SUCCESS) return rc;
-  for (const ChildEntry& child : children) {
-    if (LONG rc = DeleteTree(tree, child.id); rc != ERROR_SUCCESS) return rc;
-  }
-  return ERROR_SUCCESS;
-}
-
-class RestoreVisitor : public orvik::posix::hive::HiveVisitor {
- public:
-  RestoreVisitor(Tree& tree, KeyId target) : tree_(tree), target_(target) {}
-
-  LONG EnterKey(const KeyNode& key, const std::u16string& class_name,
-                const std::string& security) override {
-    KeyId id = target_;
-    if (open_.empty()) {
-      if (LONG rc = tree_.SetKeyClass(id, ClassOrNone(class_name)); rc != ERROR_SUCCESS) {
-        return rc;
-      }
-    } else {
-      // A name no path could reach, or a second key of the same name, is
-      // not what Windows writes.
-      if (key.name.size() > orvik::posix::kMaxKeyNameLength) return ERROR_REGISTRY_CORRUPT;
-      const LONG rc = tree_.CreateChild(open_.back(), key.name, ClassOrNone(class_name), &id);
-      if (rc != ERROR_SUCCESS) {
-        KeyId twin = 0;
-        return tree_.FindChild(open_.back(), key.name, &twin) == ERROR_SUCCESS
-                   ? ERROR_REGISTRY_CORRUPT
-                   : rc;
-      }
-    }
-    if (LONG rc = tree_.SetKeySecurity(id, security); rc != ERROR_SUCCESS) return rc;
-    open_.push_back(id);
-    return ERROR_SUCCESS;
-  }
-
-  LONG Value(const ValueNode& value, const std::string& data) override {
-    if (value.name.size() > orvik::posix::kMaxValueNameLength) return ERROR_REGISTRY_CORRUPT;
-    return tree_.WriteValue(open_.back(), value.name, value.type, data);
-  }
-
-  // After the key's children: creating them touched its time.
-  LONG LeaveKey(const KeyNode& key) override {
-    const LONG rc = tree_.SetKeyLastWrite(open_.back(), key.last_write);
-    open_.pop_back();
-    return rc;
-  }
-
- private:
-  Tree& tree_;
-  KeyId target_;
-  std::vector<KeyId> open_;
-};
 
 }  // namespace
 
@@ -115,7 +34,8 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   }
   Tree& tree = step.tree();
   const KeyId target = step.handle().key;
-  if (LONG rc = ClearKey(tree, target); rc != ERROR_SUCCESS) return step.Finish(rc);
-  RestoreVisitor visitor(tree, target);
-  return step.Finish(orvik::posix::hive::WalkHive(*reader, visitor));
+  if (LONG rc = orvik::posix::RemoveKeyTree(tree, target, false); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  return step.Finish(orvik::posix::CopyHiveIntoKey(*reader, tree, target));
 }

@@ -168,6 +168,7 @@ SqliteTree::~SqliteTree() {
         &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
+  for (Statement* s : {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_}) s->Finalize();
   sqlite3_close_v2(db_);
 }
 
@@ -605,6 +606,13 @@ LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
 }
 
 LONG SqliteTree::DeleteKey(KeyId key) {
+  {
+    // A loaded hive's key goes only with its unloading.
+    LoadedHive hive;
+    const LONG found = FindLoadedHive(key, &hive);
+    if (found == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+    if (found != ERROR_FILE_NOT_FOUND) return found;
+  }
   run_present_ = 0;
   if (int rc = Use(has_children_, "SELECT 1 FROM keys WHERE parent=? LIMIT 1"); rc != SQLITE_OK) {
     return Fail(rc);

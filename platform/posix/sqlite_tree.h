@@ -78,6 +78,10 @@ class SqliteTree final : public Tree {
   LONG GetKeyData(KeyId key, KeyData* data) override;
   LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) override;
   LONG SetKeyLastWrite(KeyId key, int64_t last_write) override;
+  LONG AddLoadedHive(const LoadedHive& hive) override;
+  LONG FindLoadedHive(KeyId key, LoadedHive* hive) override;
+  LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) override;
+  LONG RemoveLoadedHive(KeyId key) override;
 
  private:
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
@@ -91,6 +95,11 @@ class SqliteTree final : public Tree {
   LONG FlushTouch();
   LONG WriteTouch(KeyId key, int64_t time);
   LONG Fail(int rc);
+  // A loaded hive's record (statement `find` already prepared, bound, stepped).
+  static void ReadHiveRecord(const Query& q, LoadedHive* hive);
+  // Whether a failed statement failed only because this store has loaded no
+  // hive yet (stores made before hives could be loaded have no table).
+  bool NoHivesTable(int rc) const;
   LONG CommitRunTransaction();
 
   sqlite3* db_;
@@ -135,6 +144,7 @@ class SqliteTree final : public Tree {
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;
+  Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
 };
 
 }  // namespace orvik::posix

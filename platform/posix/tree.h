@@ -62,6 +62,16 @@ struct StoredValue {
   std::string data;  // as stored: string types in UTF-16LE
 };
 
+// A hive file loaded under a key (RegLoadKeyA) until it is unloaded.
+struct LoadedHive {
+  KeyId key = 0;
+  std::string file;  // the file's absolute path, written back to at unload
+  int64_t device = 0;
+  int64_t inode = 0;
+  std::u16string root_name;  // the name of the file's root key
+  std::string digest;        // of the key tree's hive form when it was loaded
+};
+
 class Tree {
  public:
   virtual ~Tree() = default;
@@ -122,6 +132,14 @@ class Tree {
   virtual LONG GetKeyData(KeyId key, KeyData* data) = 0;
   virtual LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) = 0;
   virtual LONG SetKeyLastWrite(KeyId key, int64_t last_write) = 0;
+
+  // The loaded hives. A loaded hive's key cannot be removed (DeleteKey gives
+  // ERROR_ACCESS_DENIED) until its record is gone. The finds give
+  // ERROR_FILE_NOT_FOUND when there is no such hive.
+  virtual LONG AddLoadedHive(const LoadedHive& hive) = 0;
+  virtual LONG FindLoadedHive(KeyId key, LoadedHive* hive) = 0;
+  virtual LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) = 0;
+  virtual LONG RemoveLoadedHive(KeyId key) = 0;
 };
 
 }  // namespace orvik::posix

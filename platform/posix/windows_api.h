@@ -303,6 +303,10 @@ typedef struct _TOKEN_PRIVILEGES {
 // privilege; the file must not exist for a save.
 LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
+// RegLoadKeyA and RegUnLoadKeyA work under HKEY_LOCAL_MACHINE and HKEY_USERS
+// only, on one key below them, with the restore privilege enabled.
+LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
 
 HANDLE GetCurrentProcess();
 BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);

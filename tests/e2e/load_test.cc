@@ -1,0 +1,388 @@
+// End-to-end tests of LOAD and UNLOAD: the built program against a fresh
+// registry. A loaded hive is changed through the other operations, unloaded,
+// and its file read again by our reader, hivex, libregf and reglookup.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/hive/testing/hive_views.h"
+#include "platform/posix/registry_store.h"
+#include "tests/support/process_runner.h"
+
+namespace orvik::test {
+namespace {
+
+namespace views = orvik::posix::hive::test;
+
+std::string Report(const std::string& message) { return Lines({"", message, ""}); }
+
+// The listing of QUERY /s without its banner, with every header line's key
+// path from `from` on replaced by `to`, so that listings of one tree loaded
+// under different keys compare equal.
+std::string Listing(std::string out, const std::string& from, const std::string& to) {
+  const size_t start = out.find("HKEY_");
+  out = start == std::string::npos ? "" : out.substr(start);
+  if (from.empty()) return out;
+  for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size())) {
+    out.replace(at, from.size(), to);
+  }
+  return out;
+}
+
+class LoadTest : public ::testing::Test {
+ protected:
+  ProcessResult Orvik(const std::vector<std::string>& args, bool unprivileged = false) {
+    RunOptions options;
+    options.env = {{"ORVIK_REGISTRY", registry_.path()}};
+    options.cwd = files_.path();
+    options.as_unprivileged_user = unprivileged;
+    return RunProgram(OrvikPath(), args, options);
+  }
+  void Ok(const std::vector<std::string>& args) {
+    const ProcessResult r = Orvik(args);
+    ASSERT_EQ(r.exit_code, 0) << args.front() << ": " << r.out;
+    ASSERT_EQ(r.out, "") << args.front();
+  }
+  void RawSet(const std::string& key, const std::string& name, int type, const std::string& hex) {
+    RunOptions options;
+    options.env = {{"ORVIK_REGISTRY", registry_.path()}};
+    const ProcessResult r = RunProgram(BuildDir() + "/orvik-rawreg",
+                                       {"seta", key, name, std::to_string(type), hex}, options);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+  }
+  std::string Query(const std::string& key) { return Orvik({"QUERY", key, "/s"}).out; }
+  std::string File(const std::string& name) const { return files_.File(name); }
+
+  // Saves a tree with data of every type and nested keys as `file`, and
+  // removes the tree from the registry.
+  void MakeHive(const std::string& file) {
+    const std::string key = "HKCU\\Software\\Source";
+    Ok({"ADD", key, "/v", "Name", "/d", "text"});
+    Ok({"ADD", key, "/ve", "/d", "unnamed"});
+    Ok({"ADD", key, "/v", "Count", "/t", "REG_DWORD", "/d", "42"});
+    Ok({"ADD", key, "/v", "Paths", "/t", "REG_MULTI_SZ", "/d", "C:\\a\\0C:\\b"});
+    std::string blob;
+    for (int i = 0; i < 12000; ++i) blob += "0a1b";  // big data: over 16 KiB
+    Ok({"ADD", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob});
+    Ok({"ADD", key + "\\Sub\\Deeper", "/v", "\xc3\xa9t\xc3\xa9", "/d", "\xe6\x97\xa5"});
+    Ok({"ADD", key + "\\Other", "/v", "Gone", "/d", "soon"});
+    RawSet(key, "Qword", 11, "0102030405060708");
+    Ok({"SAVE", key, file});
+    Ok({"DELETE", key});
+  }
+
+  TempDir registry_;
+  TempDir files_;
+};
+
+TEST_F(LoadTest, ChangesUnderALoadedHiveGoBackToItsFile) {
+  MakeHive("tree.hiv");
+  Ok({"LOAD", "HKLM\\TempHive", "tree.hiv"});
+  // The key is made lower-case; the hive is there in every later run.
+  const std::string loaded = Query("HKLM\\TempHive");
+  EXPECT_NE(loaded.find("HKEY_LOCAL_MACHINE\\temphive\\sub\\deeper\r\n"), std::string::npos)
+      << loaded;
+  EXPECT_NE(loaded.find("Qword"), std::string::npos);
+
+  Ok({"ADD", "HKLM\\TempHive", "/v", "Added", "/d", "new value"});
+  Ok({"ADD", "HKLM\\TempHive\\NewKey\\Below", "/v", "Deep", "/t", "REG_DWORD", "/d", "7"});
+  Ok({"ADD", "HKLM\\TempHive", "/v", "Count", "/t", "REG_DWORD", "/d", "43"});
+  Ok({"DELETE", "HKLM\\TempHive", "/v", "Name"});
+  Ok({"DELETE", "HKLM\\TempHive\\Other"});
+  const std::string changed = Query("HKLM\\TempHive");
+  ASSERT_NE(changed, loaded);
+
+  Ok({"UNLOAD", "HKLM\\TEMPHIVE"});
+  EXPECT_EQ(Orvik({"QUERY", "HKLM\\TempHive"}).exit_code, 1);
+  // The file holds the change, and nothing but it: loaded elsewhere it
+  // lists as the changed tree did.
+  Ok({"LOAD", "HKU\\Again", "tree.hiv"});
+  EXPECT_EQ(Listing(Query("HKU\\Again"), "HKEY_USERS\\again", "HKEY_LOCAL_MACHINE\\temphive"),
+            Listing(changed, "", ""));
+  Ok({"UNLOAD", "HKU\\Again"});
+  long error = 0;
+  const auto view = views::OurView(File("tree.hiv"), {}, &error);
+  EXPECT_EQ(error, 0);
+  EXPECT_FALSE(view.empty());
+}
+
+TEST_F(LoadTest, UnloadWithoutChangesLeavesTheFileByteForByte) {
+  MakeHive("tree.hiv");
+  const std::string before = ReadFileBytes(File("tree.hiv"));
+  struct stat old {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &old), 0);
+  Ok({"LOAD", "HKLM\\Look", "tree.hiv"});
+  EXPECT_EQ(Orvik({"QUERY", "HKLM\\Look", "/s"}).exit_code, 0);
+  Ok({"EXPORT", "HKLM\\Look", "look.reg"});
+  Ok({"UNLOAD", "HKLM\\Look"});
+  EXPECT_EQ(ReadFileBytes(File("tree.hiv")), before);
+  struct stat now {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &now), 0);
+  EXPECT_EQ(now.st_ino, old.st_ino);
+  // No scratch file is left beside it.
+  EXPECT_EQ(system(("test $(ls -A '" + files_.path() + "' | wc -l) -eq 2").c_str()), 0);
+}
+
+TEST_F(LoadTest, RefusalsAreReportedAndChangeNothing) {
+  MakeHive("tree.hiv");
+  WriteFileBytes(File("text.hiv"), std::string(10000, 't'));
+  const std::string good = ReadFileBytes(File("tree.hiv"));
+  WriteFileBytes(File("truncated.hiv"), good.substr(0, good.size() - 4096));
+  std::string flipped = good;
+  flipped[good.find("nk", 4096)] = 'x';  // the root key's signature
+  WriteFileBytes(File("flipped.hiv"), flipped);
+  Ok({"LOAD", "HKLM\\Loaded", "tree.hiv"});
+  const std::string hklm = Orvik({"QUERY", "HKLM"}).out;
+  const std::string hku = Orvik({"QUERY", "HKU"}).out;
+
+  const std::string invalid = "Error: The parameter is incorrect.";
+  const std::string corrupt =
+      "Error: The registry is corrupted. The structure of one of the files containing "
+      "registry data is corrupted, or the system's memory image of the file is corrupted, or "
+      "the file could not be recovered because the alternate copy or log was absent or "
+      "corrupted.";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{"LOAD", "HKCU\\Hive", "tree.hiv"}, Report(invalid)},
+      {{"LOAD", "HKCR\\Hive", "tree.hiv"}, Report(invalid)},
+      {{"LOAD", "HKLM\\Two\\Levels", "tree.hiv"}, Report(invalid)},
+      {{"LOAD", "HKLM\\Other", "tree.hiv"},
+       Report("Error: The process cannot access the file because it is being used by another "
+              "process.")},
+      {{"LOAD", "HKLM\\Loaded", "text.hiv"},
+       Report("Error: The system has attempted to load or restore a file into the registry, but "
+              "the specified file is not in a registry file format.")},
+      {{"LOAD", "HKLM\\Software", "flipped.hiv"}, Report(corrupt)},
+      {{"LOAD", "HKLM\\Truncated", "truncated.hiv"}, Report(corrupt)},
+      {{"LOAD", "HKLM\\Flipped", "flipped.hiv"}, Report(corrupt)},
+      {{"LOAD", "HKLM\\Missing", "Missing.hiv"}, Report("File: \"Missing.hiv\" does not exist\"")},
+      {{"UNLOAD", "HKLM\\Software"}, Report(invalid)},
+      {{"UNLOAD", "HKLM\\Loaded\\Sub"}, Report(invalid)},
+      {{"UNLOAD", "HKCU\\Software"}, Report(invalid)},
+      {{"UNLOAD", "HKLM\\NotThere"}, Report("Error: The system cannot find the file specified.")},
+  };
+  // A second load of the same file under a name that exists: the file is
+  // refused first.
+  for (const auto& c : cases) {
+    const ProcessResult r = Orvik(c.args);
+    EXPECT_EQ(r.exit_code, 1) << c.args[1];
+    EXPECT_EQ(r.out, c.out) << c.args[1];
+  }
+  // Nothing was created or removed.
+  EXPECT_EQ(Orvik({"QUERY", "HKLM"}).out, hklm);
+  EXPECT_EQ(Orvik({"QUERY", "HKU"}).out, hku);
+  EXPECT_EQ(Orvik({"QUERY", "HKCU\\Hive"}).exit_code, 1);
+  // A loaded hive's key goes only by UNLOAD.
+  const ProcessResult r = Orvik({"DELETE", "HKLM\\Loaded"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, Report("Error: Access is denied."));
+  EXPECT_EQ(Orvik({"QUERY", "HKLM\\Loaded"}).exit_code, 0);
+  // An existing key is no place for a hive.
+  Ok({"UNLOAD", "HKLM\\Loaded"});
+  const ProcessResult exists = Orvik({"LOAD", "HKLM\\Software", "tree.hiv"});
+  EXPECT_EQ(exists.exit_code, 1);
+  EXPECT_EQ(exists.out, Report("Error: Cannot create a file when that file already exists."));
+}
+
+TEST_F(LoadTest, CorruptedFilesAreRefusedOrReadWithoutHarm) {
+  MakeHive("tree.hiv");
+  const std::string good = ReadFileBytes(File("tree.hiv"));
+  // Bytes changed across the bins: each file is refused at LOAD, or loads
+  // and then reads, exports and unloads like any hive.
+  unsigned seed = 13;
+  for (int i = 0; i < 24; ++i) {
+    std::string bad = good;
+    for (int j = 0; j < 4; ++j) {
+      seed = seed * 1103515245u + 12345u;
+      const size_t at = 4096 + (seed >> 8) % (good.size() - 4096);
+      bad[at] = static_cast<char>(static_cast<unsigned char>(bad[at]) ^ (1u + (seed & 0x7Fu)));
+    }
+    const std::string name = "bad" + std::to_string(i) + ".hiv";
+    WriteFileBytes(File(name), bad);
+    const ProcessResult load = Orvik({"LOAD", "HKLM\\Bad", name});
+    if (load.exit_code != 0) {
+      EXPECT_EQ(load.exit_code, 1);
+      EXPECT_EQ(load.out.rfind("\r\nError: ", 0), 0u) << load.out;
+      EXPECT_EQ(Orvik({"QUERY", "HKLM\\Bad"}).exit_code, 1);
+      continue;
+    }
+    EXPECT_EQ(Orvik({"QUERY", "HKLM\\Bad", "/s"}).exit_code, 0) << name;
+    EXPECT_EQ(Orvik({"EXPORT", "HKLM\\Bad", name + ".reg"}).exit_code, 0) << name;
+    Ok({"UNLOAD", "HKLM\\Bad"});
+  }
+}
+
+TEST_F(LoadTest, UsersWithoutThePrivilegeAreRefused) {
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
+  MakeHive("tree.hiv");
+  chmod(File("tree.hiv").c_str(), 0644);
+  Ok({"LOAD", "HKLM\\Loaded", "tree.hiv"});
+  // A user who may read the registry but does not own it.
+  ASSERT_EQ(system(("chmod -R a+rX '" + registry_.path() + "'").c_str()), 0);
+  const std::string privilege = Report("Error: A required privilege is not held by the client.");
+  ProcessResult r = Orvik({"LOAD", "HKLM\\Mine", "tree.hiv"}, true);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, privilege);
+  r = Orvik({"UNLOAD", "HKLM\\Loaded"}, true);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, privilege);
+  // The loaded hive is seen by that user's processes too.
+  r = Orvik({"QUERY", "HKLM\\Loaded\\Sub", "/s"}, true);
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("HKEY_LOCAL_MACHINE\\loaded\\sub\\deeper"), std::string::npos) << r.out;
+  Ok({"UNLOAD", "HKLM\\Loaded"});
+}
+
+// Starts orvik with `args`, kills it after `delay` and reports whether the
+// kill came before it ended by itself.
+bool KillAfter(const std::string& registry, const std::vector<std::string>& args,
+               std::chrono::milliseconds delay) {
+  std::vector<std::string> argv_text = {OrvikPath()};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string env_text = "ORVIK_REGISTRY=" + registry;
+  std::vector<char*> env = {const_cast<char*>(env_text.c_str()), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv_text[0].c_str(), nullptr, nullptr, argv.data(), env.data()) != 0) {
+    return false;
+  }
+  std::this_thread::sleep_for(delay);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
+TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
+  // A hive of 2000 keys with a few values each, made in this process.
+  setenv("ORVIK_REGISTRY", registry_.path().c_str(), 1);
+  posix::SetCommitPolicy(posix::CommitPolicy::kPerRun);
+  for (int k = 0; k < 2000; ++k) {
+    HKEY key = nullptr;
+    const std::string path =
+        "Software\\Big\\G" + std::to_string(k / 40) + "\\K" + std::to_string(k);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (int i = 0; i < 4; ++i) {
+      const std::string data(40, static_cast<char>('a' + i));
+      ASSERT_EQ(RegSetValueExA(key, ("v" + std::to_string(i)).c_str(), 0, REG_BINARY,
+                               reinterpret_cast<const BYTE*>(data.data()),
+                               static_cast<DWORD>(data.size())),
+                ERROR_SUCCESS);
+    }
+    RegCloseKey(key);
+  }
+  posix::CloseRegistryStore();
+  posix::SetCommitPolicy(posix::CommitPolicy::kPerCall);
+  unsetenv("ORVIK_REGISTRY");
+  Ok({"SAVE", "HKCU\\Software\\Big", "big.hiv"});
+  Ok({"DELETE", "HKCU\\Software\\Big"});
+  // Shorter delays until the kill lands before the removal of everything
+  // below the hive's key is done; each try on a fresh copy of the hive.
+  bool killed = false;
+  std::string file;
+  for (int delay = 320; !killed && delay >= 5; delay /= 2) {
+    if (!file.empty()) Ok({"UNLOAD", "HKLM\\Big"});
+    file = "try" + std::to_string(delay) + ".hiv";
+    WriteFileBytes(File(file), ReadFileBytes(File("big.hiv")));
+    Ok({"LOAD", "HKLM\\Big", file});
+    killed = KillAfter(registry_.path(), {"DELETE", "HKLM\\Big"}, std::chrono::milliseconds(delay));
+  }
+  EXPECT_TRUE(killed) << "every removal ended before the kill";
+  // What the registry shows of the hive after the kill is what UNLOAD writes.
+  const std::string after_kill = Query("HKLM\\Big");
+  Ok({"UNLOAD", "HKLM\\Big"});
+  Ok({"LOAD", "HKLM\\Again", file});
+  EXPECT_EQ(Listing(Query("HKLM\\Again"), "HKEY_LOCAL_MACHINE\\again", "HKEY_LOCAL_MACHINE\\big"),
+            Listing(after_kill, "", ""));
+  Ok({"UNLOAD", "HKLM\\Again"});
+}
+
+// The lines of `after` that `before` lacks, and of `before` that `after`
+// lacks.
+void Difference(std::vector<std::string> before, std::vector<std::string> after,
+                std::vector<std::string>* added, std::vector<std::string>* removed) {
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                      std::back_inserter(*added));
+  std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                      std::back_inserter(*removed));
+}
+
+// The unloaded hive differs from the original only by the new key and its
+// value, and by the root key's line (its last-write time moved).
+::testing::AssertionResult OnlyTheChange(const std::vector<std::string>& original,
+                                         const std::vector<std::string>& unloaded) {
+  std::vector<std::string> added;
+  std::vector<std::string> removed;
+  Difference(original, unloaded, &added, &removed);
+  size_t change = 0;
+  for (const std::string& line : added) change += line.find("orviktest") != std::string::npos;
+  if (change == 0 || removed.size() > 1 || added.size() - change != removed.size()) {
+    auto failure = ::testing::AssertionFailure();
+    for (const auto& line : added) failure << "added: " << line.substr(0, 200) << "\n";
+    for (const auto& line : removed) failure << "removed: " << line.substr(0, 200) << "\n";
+    return failure;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST_F(LoadTest, RealHivesLoadChangeAndUnload) {
+  const std::vector<std::string> hives = views::UnpackRealHives(files_.path());
+  if (hives.empty()) GTEST_SKIP() << "the real hives are not there";
+  for (const std::string& name : hives) {
+    SCOPED_TRACE(name);
+    const std::string key = "HKLM\\Real";
+    if (name == "corrupted_system_hive") {
+      const ProcessResult r = Orvik({"LOAD", key, name});
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_NE(r.out.find("Error: The registry is corrupted."), std::string::npos) << r.out;
+      EXPECT_EQ(Orvik({"QUERY", key}).exit_code, 1);
+      continue;
+    }
+    const std::string copy = name + ".original";
+    WriteFileBytes(File(copy), ReadFileBytes(File(name)));
+    Ok({"LOAD", key, name});
+    EXPECT_EQ(Orvik({"QUERY", key, "/s"}).exit_code, 0);
+    EXPECT_EQ(Orvik({"EXPORT", key, name + ".reg"}).exit_code, 0);
+    Ok({"ADD", key + "\\OrvikTest", "/v", "Mark", "/d", "changed"});
+    Ok({"UNLOAD", key});
+
+    long error = 0;
+    EXPECT_TRUE(OnlyTheChange(views::OurView(File(copy), {}, &error),
+                              views::OurView(File(name), {}, &error)));
+    EXPECT_EQ(error, 0);
+    const views::ViewFields libregf{true, true, true, true};
+    EXPECT_TRUE(OnlyTheChange(views::LibregfView(File(copy), libregf, &error),
+                              views::LibregfView(File(name), libregf, &error)));
+    EXPECT_EQ(error, 0);
+    const views::ViewFields hivex{false, false, true, false};
+    EXPECT_TRUE(OnlyTheChange(views::HivexView(File(copy), hivex, &error),
+                              views::HivexView(File(name), hivex, &error)));
+    EXPECT_EQ(error, 0);
+    EXPECT_TRUE(OnlyTheChange(views::ReglookupView(File(copy), &error),
+                              views::ReglookupView(File(name), &error)));
+    EXPECT_EQ(error, 0);
+  }
+}
+
+}  // namespace
+}  // namespace orvik::test
