@@ -84,14 +84,16 @@ int main(int argc, char** argv) {
     runs[i] = run;
     const double file_kib = static_cast<double>(std::filesystem::file_size(file)) / 1024.0;
     const auto values = static_cast<double>(tree.values);
-    std::printf(
-        "%-6s %8ld %8.1f %8.2f %8.2f %9.2f %9.2f %9ld %9.2f %9.2f %9ld\n", tree.label, tree.values,
-        file_kib / 1024.0, run.seconds, run.cpu_seconds,
-        values / run.seconds / kTargetValuesPerSecond,
-        values / run.cpu_seconds / kTargetValuesPerSecond, run.peak_private_kib,
-        static_cast<double>(run.peak_private_kib) / file_kib,
-        static_cast<double>(run.peak_private_kib) / static_cast<double>(bare.peak_private_kib),
-        run.peak_kib);
+    std::printf("%-6s %8ld %8.1f %8.2f %8.2f %9.2f %9.2f %9ld %9.2f %9.2f %9ld\n", tree.label,
+                tree.values, file_kib / 1024.0, run.seconds, run.cpu_seconds,
+                values / run.seconds / kTargetValuesPerSecond,
+                values / run.cpu_seconds / kTargetValuesPerSecond, run.peak_private_kib,
+                static_cast<double>(run.peak_private_kib) / file_kib,
+                // a run too short to be sampled has no private peak to compare with
+                bare.peak_private_kib > 0 ? static_cast<double>(run.peak_private_kib) /
+                                                static_cast<double>(bare.peak_private_kib)
+                                          : 0.0,
+                run.peak_kib);
   }
   const double small_values = static_cast<double>(small.values);
   const double large_values = static_cast<double>(large.values);
