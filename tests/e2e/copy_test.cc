@@ -262,28 +262,6 @@ void BuildBigTree(const std::string& registry, int keys, int values) {
   unsetenv("ORVIK_REGISTRY");
 }
 
-// Starts orvik with `args`, kills it after `delay` and reports whether the
-// kill came before it ended by itself.
-bool KillAfter(const std::string& registry, const std::vector<std::string>& args,
-               std::chrono::milliseconds delay) {
-  std::vector<std::string> argv_text = {OrvikPath()};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string env_text = "ORVIK_REGISTRY=" + registry;
-  std::vector<char*> env = {const_cast<char*>(env_text.c_str()), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv_text[0].c_str(), nullptr, nullptr, argv.data(), env.data()) != 0) {
-    return false;
-  }
-  std::this_thread::sleep_for(delay);
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFSIGNALED(status);
-}
-
 TEST_F(CopyTest, ARunKilledInTheMiddleLeavesEveryValueWholeOrAbsent) {
   constexpr int kKeys = 1500;
   constexpr int kValues = 12;
@@ -292,9 +270,9 @@ TEST_F(CopyTest, ARunKilledInTheMiddleLeavesEveryValueWholeOrAbsent) {
   bool killed = false;
   for (int delay = 400; !killed && delay >= 25; delay /= 2) {
     Orvik({"DELETE", "HKCU\\Software\\Copy"});
-    killed =
-        KillAfter(registry_.path(), {"COPY", "HKCU\\Software\\Big", "HKCU\\Software\\Copy", "/s"},
-                  std::chrono::milliseconds(delay));
+    killed = KillOrvikAfter(registry_.path(),
+                            {"COPY", "HKCU\\Software\\Big", "HKCU\\Software\\Copy", "/s"},
+                            std::chrono::milliseconds(delay));
   }
   EXPECT_TRUE(killed) << "every copy ended before the kill";
 

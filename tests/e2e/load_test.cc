@@ -247,28 +247,6 @@ TEST_F(LoadTest, UsersWithoutThePrivilegeAreRefused) {
   Ok({"UNLOAD", "HKLM\\Loaded"});
 }
 
-// Starts orvik with `args`, kills it after `delay` and reports whether the
-// kill came before it ended by itself.
-bool KillAfter(const std::string& registry, const std::vector<std::string>& args,
-               std::chrono::milliseconds delay) {
-  std::vector<std::string> argv_text = {OrvikPath()};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_text) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string env_text = "ORVIK_REGISTRY=" + registry;
-  std::vector<char*> env = {const_cast<char*>(env_text.c_str()), nullptr};
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv_text[0].c_str(), nullptr, nullptr, argv.data(), env.data()) != 0) {
-    return false;
-  }
-  std::this_thread::sleep_for(delay);
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFSIGNALED(status);
-}
-
 TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
   // A hive of 2000 keys with a few values each, made in this process.
   setenv("ORVIK_REGISTRY", registry_.path().c_str(), 1);
@@ -303,7 +281,8 @@ TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
     file = "try" + std::to_string(delay) + ".hiv";
     WriteFileBytes(File(file), ReadFileBytes(File("big.hiv")));
     Ok({"LOAD", "HKLM\\Big", file});
-    killed = KillAfter(registry_.path(), {"DELETE", "HKLM\\Big"}, std::chrono::milliseconds(delay));
+    killed =
+        KillOrvikAfter(registry_.path(), {"DELETE", "HKLM\\Big"}, std::chrono::milliseconds(delay));
   }
   EXPECT_TRUE(killed) << "every removal ended before the kill";
   // What the registry shows of the hive after the kill is what UNLOAD writes.

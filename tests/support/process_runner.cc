@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -175,6 +177,26 @@ std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) text += line + "\r\n";
   return text;
+}
+
+bool KillOrvikAfter(const std::string& registry, const std::vector<std::string>& args,
+                    std::chrono::milliseconds delay) {
+  std::vector<std::string> argv_text = {OrvikPath()};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string env_text = "ORVIK_REGISTRY=" + registry;
+  std::vector<char*> env = {const_cast<char*>(env_text.c_str()), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv_text[0].c_str(), nullptr, nullptr, argv.data(), env.data()) != 0) {
+    return false;
+  }
+  std::this_thread::sleep_for(delay);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
 }
 
 std::string Report(const std::string& message) { return Lines({"", message, ""}); }

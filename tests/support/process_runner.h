@@ -2,6 +2,7 @@
 // a fresh registry in a temporary directory, standard output captured as bytes.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +54,11 @@ class TempDir {
 
 // Joins lines with CR LF after each, the way Orvik ends every output line.
 std::string Lines(const std::vector<std::string>& lines);
+
+// Starts orvik on the registry in `registry` with `args`, kills it after
+// `delay` and reports whether the kill came before it ended by itself.
+bool KillOrvikAfter(const std::string& registry, const std::vector<std::string>& args,
+                    std::chrono::milliseconds delay);
 
 // A reported failure as Orvik prints it: the message between empty lines.
 std::string Report(const std::string& message);
