@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/hive/testing/hive_views.h"
+#include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
 
 namespace orvik::test {
@@ -18,31 +19,8 @@ namespace views = orvik::posix::hive::test;
 
 constexpr char kKey[] = "HKCU\\Software\\Test";
 
-class HiveTest : public ::testing::Test {
+class HiveTest : public OrvikTest {
  protected:
-  ProcessResult Orvik(const std::vector<std::string>& args, bool unprivileged = false,
-                      const std::string& registry = "") {
-    RunOptions options;
-    options.env = {{"ORVIK_REGISTRY", registry.empty() ? registry_.path() : registry}};
-    options.cwd = files_.path();
-    options.as_unprivileged_user = unprivileged;
-    return RunProgram(OrvikPath(), args, options);
-  }
-  void Ok(const std::vector<std::string>& args) {
-    const ProcessResult r = Orvik(args);
-    ASSERT_EQ(r.exit_code, 0) << r.out;
-    ASSERT_EQ(r.out, "");
-  }
-  void RawSet(const std::string& key, const std::string& name, int type, const std::string& hex) {
-    RunOptions options;
-    options.env = {{"ORVIK_REGISTRY", registry_.path()}};
-    const ProcessResult r = RunProgram(BuildDir() + "/orvik-rawreg",
-                                       {"seta", key, name, std::to_string(type), hex}, options);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-  }
-  std::string Query(const std::string& key) { return Orvik({"QUERY", key, "/s"}).out; }
-  std::string File(const std::string& name) const { return files_.File(name); }
-
   // A tree with data of every type, nested keys and names beyond ASCII.
   void MakeTree(const std::string& key) {
     Ok({"ADD", key, "/v", "Name", "/d", "text"});
@@ -57,9 +35,6 @@ class HiveTest : public ::testing::Test {
     RawSet(key, "Qword", 11, "0102030405060708");
     RawSet(key, "Short", 3, "FE01");
   }
-
-  TempDir registry_;
-  TempDir files_;
 };
 
 TEST_F(HiveTest, SaveDeleteRestoreGivesBackTheSameTree) {

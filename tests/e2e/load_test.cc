@@ -18,14 +18,13 @@
 #include "platform/platform.h"
 #include "platform/posix/hive/testing/hive_views.h"
 #include "platform/posix/registry_store.h"
+#include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
 
 namespace orvik::test {
 namespace {
 
 namespace views = orvik::posix::hive::test;
-
-std::string Report(const std::string& message) { return Lines({"", message, ""}); }
 
 // The listing of QUERY /s without its banner, with every header line's key
 // path from `from` on replaced by `to`, so that listings of one tree loaded
@@ -40,30 +39,8 @@ std::string Listing(std::string out, const std::string& from, const std::string&
   return out;
 }
 
-class LoadTest : public ::testing::Test {
+class LoadTest : public OrvikTest {
  protected:
-  ProcessResult Orvik(const std::vector<std::string>& args, bool unprivileged = false) {
-    RunOptions options;
-    options.env = {{"ORVIK_REGISTRY", registry_.path()}};
-    options.cwd = files_.path();
-    options.as_unprivileged_user = unprivileged;
-    return RunProgram(OrvikPath(), args, options);
-  }
-  void Ok(const std::vector<std::string>& args) {
-    const ProcessResult r = Orvik(args);
-    ASSERT_EQ(r.exit_code, 0) << args.front() << ": " << r.out;
-    ASSERT_EQ(r.out, "") << args.front();
-  }
-  void RawSet(const std::string& key, const std::string& name, int type, const std::string& hex) {
-    RunOptions options;
-    options.env = {{"ORVIK_REGISTRY", registry_.path()}};
-    const ProcessResult r = RunProgram(BuildDir() + "/orvik-rawreg",
-                                       {"seta", key, name, std::to_string(type), hex}, options);
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-  }
-  std::string Query(const std::string& key) { return Orvik({"QUERY", key, "/s"}).out; }
-  std::string File(const std::string& name) const { return files_.File(name); }
-
   // Saves a tree with data of every type and nested keys as `file`, and
   // removes the tree from the registry.
   void MakeHive(const std::string& file) {
@@ -81,9 +58,6 @@ class LoadTest : public ::testing::Test {
     Ok({"SAVE", key, file});
     Ok({"DELETE", key});
   }
-
-  TempDir registry_;
-  TempDir files_;
 };
 
 TEST_F(LoadTest, ChangesUnderALoadedHiveGoBackToItsFile) {
