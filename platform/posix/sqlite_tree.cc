@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/sqlite_schema.h"
 #include "platform/posix/store_location.h"
 #include "platform/posix/value_forms.h"
 
@@ -19,37 +21,13 @@ namespace orvik::posix {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
 // The database header's application id of every store: "ORVK".
 constexpr int64_t kApplicationId = 0x4F52564B;
 static_assert(kApplicationId == 1330796107);
+constexpr const char* kVersionPragmas = "PRAGMA user_version=2; PRAGMA application_id=1330796107";
+static_assert(kSchemaVersion == 2);
 // Values up to this size travel with an enumeration's list.
 constexpr int kCarriedDataSize = 1024;
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS keys(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused
-  parent INTEGER NOT NULL,               -- 0 for the roots
-  folded BLOB NOT NULL,                  -- upper-cased name, UTF-16BE: sorts by code unit
-  name BLOB NOT NULL,                    -- name as given, UTF-16LE
-  name_ansi INTEGER NOT NULL,            -- length of the name's ANSI form
-  class BLOB,                            -- class name, UTF-16LE; NULL for none
-  class_ansi INTEGER NOT NULL,
-  security BLOB,                         -- security descriptor
-  last_write INTEGER NOT NULL);          -- FILETIME, 100 ns since 1601
-CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);
-CREATE TABLE IF NOT EXISTS vals(
-  id INTEGER PRIMARY KEY,                -- creation order within a key
-  key INTEGER NOT NULL,
-  folded BLOB NOT NULL,
-  name BLOB NOT NULL,
-  name_ansi INTEGER NOT NULL,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  fit_size INTEGER NOT NULL);            -- larger of stored and ANSI size
-CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, folded);
-CREATE INDEX IF NOT EXISTS vals_by_key ON vals(key);
-)sql";
 
 struct InitialKey {
   KeyId parent;
@@ -226,9 +204,10 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
     objects = q.Int(2);
     tables = q.Int(3);
   }
-  const bool ours = application_id == kApplicationId ||
-                    // set up before stores carried the application id
-                    (application_id == 0 && version == kSchemaVersion && tables == 2);
+  const bool ours =
+      application_id == kApplicationId ||
+      // set up before stores carried the application id
+      (application_id == 0 && version >= 1 && version <= kSchemaVersion && tables == 2);
   const bool empty = application_id == 0 && version == 0 && objects == 0;
   if (!ours && !empty) return ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY;
   // Every writer must move the shared counter; one that cannot may not write.
@@ -243,7 +222,11 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
       return rc;
     }
   }
-  if (!writable_) return version == kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  // A reader that may not convert an older store reads it as it is: the
+  // statements of the value calls work on both layouts.
+  if (!writable_) {
+    return version >= 1 && version <= kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  }
   // Keep the WAL and its index after the last connection closes, so that a
   // user who may only read the registry can still open it.
   int persist = 1;
@@ -282,7 +265,14 @@ LONG SqliteTree::CreateSchema() {
     sqlite3_finalize(stmt);
   }
   if (version == kSchemaVersion) return Exec("COMMIT");  // another process set it up
-  if (LONG rc = Exec(kSchema); rc != ERROR_SUCCESS) return abort(rc);
+  if (version > kSchemaVersion) return abort(ERROR_REGISTRY_CORRUPT);
+  if (version == 1) {
+    if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+    if (LONG rc = Exec(kVersionPragmas); rc != ERROR_SUCCESS) return abort(rc);
+    return Exec("COMMIT");
+  }
+  if (LONG rc = Exec(kKeysSchema); rc != ERROR_SUCCESS) return abort(rc);
+  if (LONG rc = Exec(kValsSchema); rc != ERROR_SUCCESS) return abort(rc);
   const int64_t now = NowAsFileTime();
   Statement insert;
   if (int rc = insert.Prepare(db_,
@@ -306,8 +296,7 @@ LONG SqliteTree::CreateSchema() {
     if (int rc = add(key); rc != SQLITE_DONE) return abort(Fail(rc));
   }
   insert.Finalize();
-  if (LONG rc = Exec("PRAGMA user_version=1; PRAGMA application_id=1330796107");
-      rc != ERROR_SUCCESS) {
+  if (LONG rc = Exec(kVersionPragmas); rc != ERROR_SUCCESS) {
     return abort(rc);
   }
   return Exec("COMMIT");
@@ -736,10 +725,12 @@ LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 
 LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
+  // One range of the table, in order of name; the creation order is the
+  // order of the ids.
   if (int rc =
           Use(list_values_,
               "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END, "
-              "fit_size FROM vals WHERE key=? ORDER BY id");
+              "fit_size FROM vals WHERE key=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -757,7 +748,10 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
     entry.fit_size = static_cast<size_t>(q.Int(5));
     values->push_back(std::move(entry));
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+  if (rc != SQLITE_DONE) return Fail(rc);
+  std::sort(values->begin(), values->end(),
+            [](const ValueEntry& a, const ValueEntry& b) { return a.ref < b.ref; });
+  return ERROR_SUCCESS;
 }
 
 LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
@@ -792,11 +786,13 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
     return ERROR_INVALID_PARAMETER;
   }
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
-  // One statement: a new value goes to the end of the order, an existing one
+  // One statement: a new value goes to the end of the order (the next id
+  // after the largest, found at the end of the index of ids), an existing one
   // keeps its row (its place in the order) and its name's spelling.
   if (int rc = Use(write_value_,
-                   "INSERT INTO vals(key, folded, name, name_ansi, type, data, fit_size) "
-                   "VALUES(?,?,?,?,?,?,?) ON CONFLICT(key, folded) DO UPDATE SET "
+                   "INSERT INTO vals(key, folded, id, name, name_ansi, type, data, fit_size) "
+                   "VALUES(?,?,(SELECT ifnull(max(id), 0) + 1 FROM vals),?,?,?,?,?) "
+                   "ON CONFLICT(key, folded) DO UPDATE SET "
                    "type=excluded.type, data=excluded.data, fit_size=excluded.fit_size");
       rc != SQLITE_OK) {
     return Fail(rc);

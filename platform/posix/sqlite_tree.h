@@ -87,6 +87,8 @@ class SqliteTree final : public Tree {
   SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
   LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
   LONG CreateSchema();
+  // Inside CreateSchema's transaction (sqlite_schema_upgrade.cc).
+  LONG ConvertFromVersion1();
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
   int Use(Statement& statement, const char* sql);
