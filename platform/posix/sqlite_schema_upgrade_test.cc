@@ -154,6 +154,15 @@ class SchemaUpgradeTest : public RegistryTest {
       sqlite3_reset(insert);
     }
     sqlite3_finalize(insert);
+    // More values than the conversion moves in one batch, under "Other".
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                     "WHERE i < 5000) INSERT INTO vals SELECT 1000 + i, 13, "
+                     "CAST(printf('%08d', i) AS BLOB), CAST(printf('%08d', i) AS BLOB), 4, 3, "
+                     "x'0100', 2 FROM n",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
     // Keys up to 20 were made once, the last ones removed again.
     ASSERT_EQ(sqlite3_exec(db, "UPDATE sqlite_sequence SET seq=20 WHERE name='keys'", nullptr,
                            nullptr, nullptr),
@@ -215,9 +224,12 @@ TEST_F(SchemaUpgradeTest, AStoreOfTheFirstLayoutIsConvertedOnceWithAllItHeld) {
                    "LIKE 'vals%' ORDER BY name"),
               (std::vector<std::string>{"vals|1", "vals_by_id|0"}));
     EXPECT_EQ(Rows("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-    EXPECT_EQ(Rows("SELECT id, key, type, fit_size, length(data) FROM vals ORDER BY id"),
+    EXPECT_EQ(Rows("SELECT id, key, type, fit_size, length(data) FROM vals WHERE id < 1000 "
+                   "ORDER BY id"),
               (std::vector<std::string>{"17|12|1|26|26", "40|12|2|14|14", "50|13|1|12|12",
                                         "95|12|1|1202|1202"}));
+    EXPECT_EQ(Rows("SELECT count(*), sum(id), min(id), max(id) FROM vals WHERE key=13"),
+              std::vector<std::string>{"5001|17502550|50|6000"});
     EXPECT_EQ(Rows("SELECT id, parent, class_ansi, last_write - 130000000000000000 FROM keys "
                    "WHERE id >= 12 ORDER BY id"),
               (std::vector<std::string>{"12|8|3|12", "13|8|0|13"}));
@@ -246,7 +258,7 @@ TEST_F(SchemaUpgradeTest, AStoreOfTheFirstLayoutIsConvertedOnceWithAllItHeld) {
     RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Fresh"));
     CloseRegistryStore();
     EXPECT_EQ(Rows("SELECT id, length(data) FROM vals WHERE key=12 ORDER BY id DESC LIMIT 1"),
-              std::vector<std::string>{"96|4"});
+              std::vector<std::string>{"6001|4"});
     EXPECT_EQ(Rows("SELECT max(id) FROM keys"), std::vector<std::string>{"21"});
   }
 }
