@@ -67,23 +67,6 @@ constexpr InitialKey kInitialKeys[] = {
     {SqliteTree::kUsers, ".DEFAULT"},
 };
 
-int64_t NowAsFileTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
-  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
-
-std::string FoldedBytes(std::u16string_view name) {
-  const std::u16string folded = FoldName(name);
-  std::string out(folded.size() * 2, '\0');
-  for (size_t i = 0; i < folded.size(); ++i) {
-    out[2 * i] = static_cast<char>(folded[i] >> 8);
-    out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
-  }
-  return out;
-}
-
 std::optional<std::u16string> OptionalWide(const Query& q, int column) {
   if (q.IsNull(column)) return std::nullopt;
   return BytesToWide(q.Blob(column));
@@ -99,6 +82,23 @@ void SyncFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FoldedBytes(std::u16string_view name) {
+  const std::u16string folded = FoldName(name);
+  std::string out(folded.size() * 2, '\0');
+  for (size_t i = 0; i < folded.size(); ++i) {
+    out[2 * i] = static_cast<char>(folded[i] >> 8);
+    out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
+  }
+  return out;
+}
+
+int64_t NowAsFileTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
 
 LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
@@ -168,7 +168,12 @@ SqliteTree::~SqliteTree() {
         &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
-  for (Statement* s : {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_}) s->Finalize();
+  for (Statement* s :
+       {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_, &find_legacy_hive_,
+        &find_legacy_hive_file_, &remove_legacy_hive_, &find_generation_, &insert_key_row_,
+        &mark_removed_, &key_removed_, &removed_children_, &depth_in_rows_}) {
+    s->Finalize();
+  }
   sqlite3_close_v2(db_);
 }
 
@@ -202,6 +207,7 @@ LONG SqliteTree::Exec(const char* sql) {
 }
 
 LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
+  owner_ = owner;
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
   // What the database is, before anything in the directory is changed: a
   // database of another program is left as it is.

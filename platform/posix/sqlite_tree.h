@@ -20,6 +20,12 @@ namespace orvik::posix {
 // (or by Flush). kWhole is kPerRun for a program that keeps its changes whole
 // or not at all: a failed write call is not undone on its own (which saves a
 // savepoint per call) but spoils the transaction, which Flush then undoes.
+// A name as the store compares it: folded, UTF-16BE, so that it sorts by
+// code unit.
+std::string FoldedBytes(std::u16string_view name);
+// The time now as a FILETIME number.
+int64_t NowAsFileTime();
+
 enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
 class SqliteTree final : public Tree {
@@ -53,6 +59,30 @@ class SqliteTree final : public Tree {
   LONG SetGrouping(bool on);
 
   sqlite3* db() const { return db_; }
+  const std::string& directory() const { return directory_; }
+  const DirectoryOwner& owner() const { return owner_; }
+
+  // The rows a hive served in place keeps in the store (RegistryTree): its
+  // keys that changed, each with an id of its own and all its values, and
+  // marks for its keys that were removed. Ids of one hive lie in a range
+  // of their own.
+  LONG NextHiveGeneration(int64_t* generation);
+  LONG FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive);
+  // A key row with the given id and data (the caller adds its values).
+  LONG InsertKeyRow(KeyId id, KeyId parent, const KeyData& data);
+  LONG MarkKeyRemoved(KeyId id, KeyId parent);
+  LONG KeyRemoved(KeyId id, bool* removed);
+  LONG RemovedChildren(KeyId parent, std::vector<KeyId>* ids);
+  // The number of keys above the key in the store's rows, and the last
+  // parent reached: 0 at a top key, else a key with no row.
+  LONG KeyDepthInRows(KeyId key, int* depth, KeyId* top);
+  // Whether the range holds a row or mark other than the key `except`, or a
+  // row whose parent lies in it.
+  LONG RangeHasRows(KeyId low, KeyId high, KeyId except, bool* any);
+  // Rows of the range's keys' children that lie outside the range.
+  LONG ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
+  // Removes the range's rows, values and marks, except the key `except`.
+  LONG DeleteRange(KeyId low, KeyId high, KeyId except);
 
   bool Writable() const override { return writable_; }
   bool HoldsWriteLock() const override { return run_txn_open_; }
@@ -104,6 +134,7 @@ class SqliteTree final : public Tree {
 
   sqlite3* db_;
   std::string directory_;
+  DirectoryOwner owner_;
   std::string path_;
   ChangeCounter counter_;
   CommitPolicy policy_;
@@ -145,6 +176,8 @@ class SqliteTree final : public Tree {
   Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;
   Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
+  Statement find_legacy_hive_, find_legacy_hive_file_, remove_legacy_hive_, find_generation_;
+  Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, depth_in_rows_;
 };
 
 }  // namespace orvik::posix

@@ -69,7 +69,12 @@ struct LoadedHive {
   int64_t device = 0;
   int64_t inode = 0;
   std::u16string root_name;  // the name of the file's root key
-  std::string digest;        // of the key tree's hive form when it was loaded
+  // A hive served in place: the number that names its keys' ids (never
+  // reused) and the private copy of the file it is read from. 0 for a hive
+  // that an earlier version copied into the store's rows.
+  int64_t generation = 0;
+  std::string copy;
+  std::string digest;  // copied hives: of the key tree's hive form when loaded
 };
 
 class Tree {

@@ -166,6 +166,7 @@ LONG HiveReader::ReadKey(uint32_t cell, KeyNode* key) const {
   key->cell = cell;
   key->flags = Load16(p + kNkFlags);
   key->last_write = static_cast<int64_t>(Load64(p + kNkLastWrite));
+  key->parent = Load32(p + kNkParent);
   key->subkey_count = Load32(p + kNkSubkeyCount);
   key->subkey_list = Load32(p + kNkSubkeyList);
   key->value_count = Load32(p + kNkValueCount);

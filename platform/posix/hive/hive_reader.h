@@ -26,6 +26,7 @@ struct KeyNode {
   uint16_t flags = 0;
   std::u16string name;
   int64_t last_write = 0;  // FILETIME as one number
+  uint32_t parent = 0;     // the parent key's cell (not checked)
   uint32_t subkey_count = 0;
   uint32_t subkey_list = 0;
   uint32_t value_count = 0;
