@@ -27,6 +27,30 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
 // Windows' limit on the depth of a key below its root key.
 constexpr int kMaxKeyDepth = 512;
 
+// The subkey of that folded name from the handle's listing when it is
+// current (callers that enumerate subkeys open each in turn).
+bool ListedChild(const KeyHandle& handle, uint64_t stamp, const std::u16string& folded,
+                 KeyId* child) {
+  if (!handle.children_cached || handle.children_stamp != stamp) return false;
+  const auto& children = handle.children;
+  size_t low = 0;
+  size_t high = children.size();
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    const std::u16string name = FoldName(children[middle].name);
+    if (name == folded) {
+      *child = children[middle].id;
+      return true;
+    }
+    if (name < folded) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return false;
+}
+
 // Follows `names` from the step's key; *found is the number of names that
 // exist. The keys of the handle's last walk at the same stamp are taken
 // without asking the tree again.
@@ -47,6 +71,8 @@ LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, 
     memo = memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i];
     if (memo) {
       key = base.walked_keys[i];
+    } else if (i == 0 && ListedChild(base, step.stamp(), folded[0], &key)) {
+      // Found in the base key's current listing.
     } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
       folded.pop_back();
       break;

@@ -69,13 +69,51 @@ LONG RegistryTree::FindMount(int64_t generation, Mount** mount) {
   return ERROR_SUCCESS;
 }
 
-LONG RegistryTree::HasRow(KeyId key, bool* has) { return store_->KeyExists(key, has); }
+LONG RegistryTree::FileAlone(KeyId key, bool* alone) {
+  *alone = false;
+  Mount* mount = nullptr;
+  if (LONG rc = FindMount(HiveGeneration(key), &mount); rc != ERROR_SUCCESS) return rc;
+  if (key == mount->record.key) return ERROR_SUCCESS;
+  if (!mount->pristine_known || mount->pristine_stamp != stamp_) {
+    const IdRange range = RangeOf(mount->record.generation);
+    bool any = true;
+    if (LONG rc = store_->RangeHasRows(range.low, range.high, mount->record.key, false, &any);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
+    mount->pristine = !any;
+    mount->pristine_known = true;
+    mount->pristine_stamp = stamp_;
+  }
+  *alone = mount->pristine;
+  return ERROR_SUCCESS;
+}
+
+void RegistryTree::ForgetPristine() {
+  for (auto& [generation, mount] : mounts_) mount.pristine_known = false;
+}
+
+LONG RegistryTree::HasRow(KeyId key, bool* has) {
+  bool alone = false;
+  if (key < 0) {
+    if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
+  }
+  if (alone) {
+    *has = false;
+    return ERROR_SUCCESS;
+  }
+  return store_->KeyExists(key, has);
+}
 
 LONG RegistryTree::ReadHiveKey(KeyId key, HiveKey* out) {
   if (LONG rc = FindMount(HiveGeneration(key), &out->mount); rc != ERROR_SUCCESS) return rc;
-  bool removed = false;
-  if (LONG rc = store_->KeyRemoved(key, &removed); rc != ERROR_SUCCESS) return rc;
-  if (removed) return ERROR_KEY_DELETED;
+  bool alone = false;
+  if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
+  if (!alone) {
+    bool removed = false;
+    if (LONG rc = store_->KeyRemoved(key, &removed); rc != ERROR_SUCCESS) return rc;
+    if (removed) return ERROR_KEY_DELETED;
+  }
   return out->mount->reader->ReadKey(HiveCell(key), &out->node);
 }
 
@@ -125,6 +163,7 @@ LONG RegistryTree::Materialize(KeyId key) {
   // the hive (checked at the load to be the key that lists it).
   const KeyId parent = HiveKeyId(hive_key.mount->record.generation, hive_key.node.parent);
   if (LONG rc = store_->InsertKeyRow(key, parent, data); rc != ERROR_SUCCESS) return rc;
+  ForgetPristine();
   std::string large;
   for (const ValueEntry& value : values) {
     if (!value.data) {
@@ -141,7 +180,10 @@ LONG RegistryTree::Materialize(KeyId key) {
 
 LONG RegistryTree::KeyExists(KeyId key, bool* exists) {
   if (key >= 0) return store_->KeyExists(key, exists);
-  if (LONG rc = HasRow(key, exists); rc != ERROR_SUCCESS || *exists) return rc;
+  if (LONG rc = HasRow(key, exists); rc != ERROR_SUCCESS || *exists) {
+    *exists = *exists && rc == ERROR_SUCCESS;
+    return rc == ERROR_KEY_DELETED ? ERROR_SUCCESS : rc;
+  }
   HiveKey hive_key;
   const LONG rc = ReadHiveKey(key, &hive_key);
   *exists = rc == ERROR_SUCCESS;
@@ -151,8 +193,14 @@ LONG RegistryTree::KeyExists(KeyId key, bool* exists) {
 LONG RegistryTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
   // Rows answer first: keys created under a hive key, and hive keys that
   // changed.
-  const LONG found = store_->FindChild(parent, name, child);
-  if (found != ERROR_FILE_NOT_FOUND || parent >= 0) return found;
+  bool alone = false;
+  if (parent < 0) {
+    if (LONG rc = FileAlone(parent, &alone); rc != ERROR_SUCCESS) return rc;
+  }
+  if (!alone) {
+    const LONG found = store_->FindChild(parent, name, child);
+    if (found != ERROR_FILE_NOT_FOUND || parent >= 0) return found;
+  }
   int64_t generation = HiveGeneration(parent);
   Mount* mount = nullptr;
   if (LONG rc = FindMount(generation, &mount); rc != ERROR_SUCCESS) return rc;
@@ -162,7 +210,9 @@ LONG RegistryTree::FindChild(KeyId parent, std::u16string_view name, KeyId* chil
   if (LONG rc = mount->reader->FindSubkey(node, name, &cell); rc != ERROR_SUCCESS) return rc;
   const KeyId id = HiveKeyId(generation, cell);
   bool removed = false;
-  if (LONG rc = store_->KeyRemoved(id, &removed); rc != ERROR_SUCCESS) return rc;
+  if (!alone) {
+    if (LONG rc = store_->KeyRemoved(id, &removed); rc != ERROR_SUCCESS) return rc;
+  }
   if (removed) return ERROR_FILE_NOT_FOUND;
   *child = id;
   return ERROR_SUCCESS;
@@ -174,6 +224,7 @@ LONG RegistryTree::CreateChild(KeyId parent, std::u16string_view name,
   // new key its descriptor.
   if (parent < 0) {
     if (LONG rc = Materialize(parent); rc != ERROR_SUCCESS) return rc;
+    ForgetPristine();
   }
   return store_->CreateChild(parent, name, class_name, child);
 }
@@ -204,6 +255,7 @@ LONG RegistryTree::DeleteKey(KeyId key) {
   if (LONG rc = Materialize(parent); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = Materialize(key); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = store_->DeleteKey(key); rc != ERROR_SUCCESS) return rc;
+  ForgetPristine();
   return store_->MarkKeyRemoved(key, parent);
 }
 
@@ -288,7 +340,14 @@ LONG RegistryTree::GetKeyInfo(KeyId key, KeyInfo* info) {
 }
 
 LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
-  if (LONG rc = store_->ListChildren(key, children); rc != ERROR_SUCCESS || key >= 0) return rc;
+  children->clear();
+  bool alone = false;
+  if (key < 0) {
+    if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
+  }
+  if (!alone) {
+    if (LONG rc = store_->ListChildren(key, children); rc != ERROR_SUCCESS || key >= 0) return rc;
+  }
   HiveKey hive_key;
   {
     bool has = false;
@@ -310,7 +369,7 @@ LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   // Hive keys with rows are among the rows already; removed ones are gone.
   std::unordered_set<KeyId> skip;
   for (const ChildEntry& child : *children) skip.insert(child.id);
-  {
+  if (!alone) {
     std::vector<KeyId> removed;
     if (LONG rc = store_->RemovedChildren(key, &removed); rc != ERROR_SUCCESS) return rc;
     skip.insert(removed.begin(), removed.end());
@@ -477,7 +536,8 @@ LONG RegistryTree::HiveChanged(const LoadedHive& hive, bool* changed) {
   *changed = true;
   const IdRange range = RangeOf(hive.generation);
   bool any = false;
-  if (LONG rc = store_->RangeHasRows(range.low, range.high, hive.key, &any); rc != ERROR_SUCCESS) {
+  if (LONG rc = store_->RangeHasRows(range.low, range.high, hive.key, true, &any);
+      rc != ERROR_SUCCESS) {
     return rc;
   }
   if (any) return ERROR_SUCCESS;

@@ -90,6 +90,11 @@ class RegistryTree final : public Tree {
     LoadedHive record;
     std::unique_ptr<hive::HiveReader> reader;
     uint64_t checked_stamp = 0;  // the step stamp at which the record was seen
+    // Whether no key below the root has a row, a child row or a mark (the
+    // file answers for all of them), as seen at pristine_stamp.
+    bool pristine = false;
+    bool pristine_known = false;
+    uint64_t pristine_stamp = 0;
   };
   // A hive key as the file has it.
   struct HiveKey {
@@ -101,6 +106,11 @@ class RegistryTree final : public Tree {
   LONG FindMount(int64_t generation, Mount** mount);
   // Whether the key has a row in the store.
   LONG HasRow(KeyId key, bool* has);
+  // Whether the key lies below the root of a pristine hive: then the store
+  // holds nothing of it or its children, and need not be asked.
+  LONG FileAlone(KeyId key, bool* alone);
+  // After a change of the rows below a hive's root in this step.
+  void ForgetPristine();
   // A hive key without a row: ERROR_KEY_DELETED when it was removed or its
   // hive is gone.
   LONG ReadHiveKey(KeyId key, HiveKey* key_out);

@@ -233,17 +233,20 @@ LONG SqliteTree::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool* any) {
+LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,
+                              bool* any) {
   Statement probe;
-  if (int rc = Use(probe,
-                   "SELECT EXISTS(SELECT 1 FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3) "
-                   "OR EXISTS(SELECT 1 FROM keys WHERE parent BETWEEN ?1 AND ?2) "
-                   "OR EXISTS(SELECT 1 FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2)");
+  if (int rc =
+          Use(probe,
+              "SELECT EXISTS(SELECT 1 FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3) "
+              "OR EXISTS(SELECT 1 FROM keys WHERE parent BETWEEN ?1 AND ?2 AND (?4 OR parent<>?3)) "
+              "OR EXISTS(SELECT 1 FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2)");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(probe);
-  if (int rc = q.Bind(low).Bind(high).Bind(except).Step(); rc != SQLITE_ROW) return Fail(rc);
+  q.Bind(low).Bind(high).Bind(except).Bind(children_of_except ? 1 : 0);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
   *any = q.Int(0) != 0;
   return ERROR_SUCCESS;
 }

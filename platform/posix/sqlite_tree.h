@@ -77,8 +77,8 @@ class SqliteTree final : public Tree {
   // parent reached: 0 at a top key, else a key with no row.
   LONG KeyDepthInRows(KeyId key, int* depth, KeyId* top);
   // Whether the range holds a row or mark other than the key `except`, or a
-  // row whose parent lies in it.
-  LONG RangeHasRows(KeyId low, KeyId high, KeyId except, bool* any);
+  // row whose parent lies in it (with `children_of_except`, also `except`).
+  LONG RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except, bool* any);
   // Rows of the range's keys' children that lie outside the range.
   LONG ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
   // Removes the range's rows, values and marks, except the key `except`.
