@@ -74,7 +74,8 @@ LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
   return ERROR_SUCCESS;
 }
 
-// Writes the key's tree in hive form to `fd` and takes the digest of it.
+// Writes the key's tree in hive form to `fd` and takes the digest of it
+// unless `digest` is null.
 LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64_t timestamp,
                     std::string* digest) {
   {
@@ -88,7 +89,7 @@ LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64
       return rc;
     }
   }
-  return orvik::posix::hive::DigestHiveFile(fd, digest);
+  return digest != nullptr ? orvik::posix::hive::DigestHiveFile(fd, digest) : ERROR_SUCCESS;
 }
 
 // Makes a rename in the file's directory durable.
@@ -111,7 +112,7 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   struct stat old {};
   if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
   std::string digest;
-  LONG rc = WriteAndDigest(tree, key, hive, fd, Now(), &digest);
+  LONG rc = WriteAndDigest(tree, key, hive, fd, Now(), by_digest ? &digest : nullptr);
   const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
   if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
