@@ -20,18 +20,15 @@ class Checker {
  public:
   explicit Checker(const HiveReader& reader) : reader_(reader) {}
 
-  LONG Key(uint32_t cell, uint32_t parent, int depth) {
+  // Each key is checked with its subkeys' parent fields and names before
+  // any of them is entered: a key listed twice under one key has a twin
+  // name, one listed under another key has that key's cell in its parent
+  // field, and the root is no key's subkey. So every key is entered once,
+  // and no table of the keys seen is needed.
+  LONG Key(uint32_t cell, int depth) {
     if (depth > kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
-    // Key cells are 8-aligned, so one bit per 8 bytes marks each one.
-    const size_t bit = cell / 8;
-    if (bit >= seen_.size()) seen_.resize(bit + 1, false);
-    if (seen_[bit]) return ERROR_REGISTRY_CORRUPT;
-    seen_[bit] = true;
     KeyNode key;
     if (LONG rc = reader_.ReadKey(cell, &key); rc != ERROR_SUCCESS) return rc;
-    if (depth > 0 && (key.parent != parent || key.name.size() > kMaxKeyName)) {
-      return ERROR_REGISTRY_CORRUPT;
-    }
     if (LONG rc = reader_.ReadClass(key, &text_); rc != ERROR_SUCCESS) return rc;
     // Keys share descriptors: each is read once.
     if (key.security != last_security_) {
@@ -47,26 +44,30 @@ class Checker {
       if (LONG rc = reader_.ReadValueData(value, &bytes_); rc != ERROR_SUCCESS) return rc;
     }
     if (LONG rc = reader_.ListSubkeys(key, &cells); rc != ERROR_SUCCESS) return rc;
-    // No two subkeys alike: a name must find one key.
-    std::vector<std::u16string> names;
-    names.reserve(cells.size());
-    for (const uint32_t child : cells) {
-      if (LONG rc = Key(child, cell, depth + 1); rc != ERROR_SUCCESS) return rc;
-      names.push_back(FoldName(last_name_));
+    {
+      std::vector<std::u16string> names;
+      names.reserve(cells.size());
+      KeyNode child;
+      for (const uint32_t child_cell : cells) {
+        if (child_cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
+        if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
+        if (child.parent != cell || child.name.size() > kMaxKeyName) return ERROR_REGISTRY_CORRUPT;
+        names.push_back(FoldName(child.name));
+      }
+      std::sort(names.begin(), names.end());
+      if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
+        return ERROR_REGISTRY_CORRUPT;
+      }
     }
-    std::sort(names.begin(), names.end());
-    if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
-      return ERROR_REGISTRY_CORRUPT;
+    for (const uint32_t child_cell : cells) {
+      if (LONG rc = Key(child_cell, depth + 1); rc != ERROR_SUCCESS) return rc;
     }
-    last_name_ = std::move(key.name);
     return ERROR_SUCCESS;
   }
 
  private:
   const HiveReader& reader_;
-  std::vector<bool> seen_;
   uint32_t last_security_ = 0xFFFFFFFF;
-  std::u16string last_name_;  // of the key checked last
   std::u16string text_;
   std::string bytes_;
 };
@@ -75,7 +76,7 @@ class Checker {
 
 LONG CheckHiveTree(const HiveReader& reader) {
   Checker checker(reader);
-  return checker.Key(reader.root(), 0, 0);
+  return checker.Key(reader.root(), 0);
 }
 
 }  // namespace orvik::posix::hive
