@@ -12,6 +12,7 @@
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
 // hive form.
+#include <dirent.h>
 #include <fcntl.h>
 #include <libgen.h>
 #include <linux/fs.h>
@@ -26,6 +27,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/codepage.h"
@@ -161,6 +163,28 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
   return rc;
 }
 
+// Removes the private copies that no loaded hive uses (left by an unload
+// killed after its commit), except the one of `keep`, which its unload
+// removes after the commit.
+void RemoveUnusedCopies(RegistryTree& tree, int64_t keep) {
+  const std::string& directory = tree.store().directory();
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  constexpr std::string_view kPrefix = "loaded-hive-";
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(kPrefix)) continue;
+    char* end = nullptr;
+    const long long generation = std::strtoll(entry->d_name + kPrefix.size(), &end, 10);
+    if (end == nullptr || *end != '\0' || generation <= 0 || generation == keep) continue;
+    LoadedHive record;
+    if (tree.store().FindLoadedHiveGeneration(generation, &record) == ERROR_FILE_NOT_FOUND) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
@@ -245,7 +269,9 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (changed) {
     if (LONG rc = WriteBack(*tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
   }
-  const LONG rc = step.Finish(tree->UnmountHive(hive));
+  LONG rc = tree->UnmountHive(hive);
+  if (rc == ERROR_SUCCESS) RemoveUnusedCopies(*tree, hive.generation);
+  rc = step.Finish(rc);
   if (rc == ERROR_SUCCESS) unlink(hive.copy.c_str());
   return rc;
 }

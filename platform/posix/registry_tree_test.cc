@@ -132,9 +132,20 @@ TEST_F(RegistryTreeTest, ALoadedHiveIsReadFromAPrivateCopyAndLeavesNoRowsBehind)
   RegCloseKey(d);
 
   // Unloading an unchanged hive leaves the file as it is, and nothing of
-  // the hive in the registry.
+  // the hive in the registry; another hive's copy stays, a copy no hive
+  // uses (left by a killed unload) goes.
+  const std::string other = File("other.hiv");
+  WriteFileBytes(other, original);
+  ASSERT_EQ(RegLoadKeyA(HKEY_USERS, "Other", other.c_str()), ERROR_SUCCESS);
+  WriteFileBytes(RegistryDir() + "/loaded-hive-999", "left over");
   ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "H"), ERROR_SUCCESS);
   EXPECT_EQ(ReadFileBytes(file), std::string(original.size(), '\0'));
+  EXPECT_EQ(Copies().size(), 1u);
+  HKEY other_d = nullptr;
+  ASSERT_EQ(Open(HKEY_USERS, "Other\\d", KEY_READ, &other_d), ERROR_SUCCESS);
+  EXPECT_EQ(Get(other_d, "v1"), std::string("first", 6));
+  RegCloseKey(other_d);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_USERS, "Other"), ERROR_SUCCESS);
   EXPECT_TRUE(Copies().empty());
   EXPECT_EQ(Count("SELECT count(*) FROM keys WHERE id < 0"), 0);
   EXPECT_EQ(Count("SELECT count(*) FROM vals WHERE key < 0"), 0);
