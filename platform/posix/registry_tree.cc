@@ -90,7 +90,52 @@ LONG RegistryTree::FileAlone(KeyId key, bool* alone) {
 }
 
 void RegistryTree::ForgetPristine() {
-  for (auto& [generation, mount] : mounts_) mount.pristine_known = false;
+  for (auto& [generation, mount] : mounts_) {
+    mount.pristine_known = false;
+    mount.changed_known = false;
+  }
+}
+
+LONG RegistryTree::FindChangedTrees(Mount* mount) {
+  if (mount->changed_known && mount->changed_stamp == stamp_) return ERROR_SUCCESS;
+  mount->changed.clear();
+  const IdRange range = RangeOf(mount->record.generation);
+  std::vector<KeyId> ids;
+  if (LONG rc = store_->ChangedInRange(range.low, range.high, &ids); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  const hive::HiveReader& reader = *mount->reader;
+  for (const KeyId id : ids) {
+    // The key and every key above it up to the root.
+    uint32_t cell = HiveCell(id);
+    for (int steps = 0; mount->changed.insert(cell).second && cell != reader.root(); ++steps) {
+      if (steps > hive::kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
+      hive::KeyNode node;
+      if (LONG rc = reader.ReadKey(cell, &node); rc != ERROR_SUCCESS) return rc;
+      cell = node.parent;
+    }
+  }
+  mount->changed_known = true;
+  mount->changed_stamp = stamp_;
+  return ERROR_SUCCESS;
+}
+
+const hive::HiveReader* RegistryTree::UnchangedHiveKey(KeyId key, uint32_t* cell) {
+  if (key >= 0) return nullptr;
+  Mount* mount = nullptr;
+  if (FindMount(HiveGeneration(key), &mount) != ERROR_SUCCESS || key == mount->record.key) {
+    return nullptr;
+  }
+  bool alone = false;
+  if (FileAlone(key, &alone) != ERROR_SUCCESS) return nullptr;
+  if (!alone) {
+    bool has = true;
+    if (HasRow(key, &has) != ERROR_SUCCESS || has) return nullptr;
+    if (FindChangedTrees(mount) != ERROR_SUCCESS) return nullptr;
+    if (mount->changed.count(HiveCell(key)) != 0) return nullptr;
+  }
+  *cell = HiveCell(key);
+  return mount->reader.get();
 }
 
 LONG RegistryTree::HasRow(KeyId key, bool* has) {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/posix/hive/hive_reader.h"
@@ -58,6 +59,7 @@ class RegistryTree final : public Tree {
     return store_->LastWriteAlone(before, after);
   }
   bool IsRoot(KeyId key) const override { return store_->IsRoot(key); }
+  const hive::HiveReader* UnchangedHiveKey(KeyId key, uint32_t* cell) override;
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
   LONG CreateChild(KeyId parent, std::u16string_view name,
@@ -95,6 +97,11 @@ class RegistryTree final : public Tree {
     bool pristine = false;
     bool pristine_known = false;
     uint64_t pristine_stamp = 0;
+    // The cells of the keys whose trees changed (a row, a child row or a
+    // removed child somewhere below), as seen at changed_stamp.
+    std::unordered_set<uint32_t> changed;
+    bool changed_known = false;
+    uint64_t changed_stamp = 0;
   };
   // A hive key as the file has it.
   struct HiveKey {
@@ -111,6 +118,7 @@ class RegistryTree final : public Tree {
   LONG FileAlone(KeyId key, bool* alone);
   // After a change of the rows below a hive's root in this step.
   void ForgetPristine();
+  LONG FindChangedTrees(Mount* mount);
   // A hive key without a row: ERROR_KEY_DELETED when it was removed or its
   // hive is gone.
   LONG ReadHiveKey(KeyId key, HiveKey* key_out);

@@ -251,6 +251,23 @@ LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children
   return ERROR_SUCCESS;
 }
 
+LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  ids->clear();
+  Statement list;
+  if (int rc = Use(list,
+                   "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
+                   "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
+                   "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(list);
+  q.Bind(low).Bind(high);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
 LONG SqliteTree::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
   ids->clear();
   Statement list;

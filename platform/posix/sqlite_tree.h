@@ -79,6 +79,8 @@ class SqliteTree final : public Tree {
   // Whether the range holds a row or mark other than the key `except`, or a
   // row whose parent lies in it (with `children_of_except`, also `except`).
   LONG RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except, bool* any);
+  // The range's keys that have a row, a child row or a removed child.
+  LONG ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
   // Rows of the range's keys' children that lie outside the range.
   LONG ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
   // Removes the range's rows, values and marks, except the key `except`.

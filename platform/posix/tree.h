@@ -17,6 +17,10 @@
 
 namespace orvik::posix {
 
+namespace hive {
+class HiveReader;
+}
+
 // A key's identity inside its tree. Ids are never reused, so a handle whose
 // key was removed (by any process) can tell.
 using KeyId = int64_t;
@@ -101,6 +105,15 @@ class Tree {
     (void)before;
     (void)after;
     return false;
+  }
+
+  // When nothing in the key's tree changed since it was read from a hive
+  // file: the reader of that file, and the key's cell in it (the caller may
+  // then copy the tree straight from the file). Else nullptr.
+  virtual const hive::HiveReader* UnchangedHiveKey(KeyId key, uint32_t* cell) {
+    (void)key;
+    (void)cell;
+    return nullptr;
   }
 
   // The tree's top keys, which cannot be removed.
