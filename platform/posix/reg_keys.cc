@@ -1,4 +1,5 @@
 // The registry calls that open, create, close and remove keys.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,22 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
 // Windows' limit on the depth of a key below its root key.
 constexpr int kMaxKeyDepth = 512;
 
+// How `name`, folded, orders against `folded`; ASCII names without a copy.
+int CompareFolded(std::u16string_view name, std::u16string_view folded) {
+  const size_t n = std::min(name.size(), folded.size());
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = name[i];
+    if (c >= 0x80) return FoldName(name).compare(folded);
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+    if (c != folded[i]) return c < folded[i] ? -1 : 1;
+  }
+  for (size_t i = n; i < name.size(); ++i) {
+    if (name[i] >= 0x80) return FoldName(name).compare(folded);
+  }
+  if (name.size() == folded.size()) return 0;
+  return name.size() < folded.size() ? -1 : 1;
+}
+
 // The subkey of that folded name from the handle's listing when it is
 // current (callers that enumerate subkeys open each in turn).
 bool ListedChild(const KeyHandle& handle, uint64_t stamp, const std::u16string& folded,
@@ -37,12 +54,12 @@ bool ListedChild(const KeyHandle& handle, uint64_t stamp, const std::u16string& 
   size_t high = children.size();
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
-    const std::u16string name = FoldName(children[middle].name);
-    if (name == folded) {
+    const int order = CompareFolded(children[middle].name, folded);
+    if (order == 0) {
       *child = children[middle].id;
       return true;
     }
-    if (name < folded) {
+    if (order < 0) {
       low = middle + 1;
     } else {
       high = middle;
