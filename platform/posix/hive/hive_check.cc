@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/codepage.h"
@@ -16,19 +17,36 @@ namespace {
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
 
+// How two names order once folded; ASCII names without copies.
+int CompareFolded(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char16_t x = a[i];
+    char16_t y = b[i];
+    if (x >= 0x80 || y >= 0x80) return FoldName(a).compare(FoldName(b));
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - (u'a' - u'A'));
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - (u'a' - u'A'));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  const std::u16string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
+  for (const char16_t c : rest) {
+    if (c >= 0x80) return FoldName(a).compare(FoldName(b));
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
 class Checker {
  public:
   explicit Checker(const HiveReader& reader) : reader_(reader) {}
 
-  // Each key is checked with its subkeys' parent fields and names before
+  // Each key's subkeys are checked, their parent fields and names, before
   // any of them is entered: a key listed twice under one key has a twin
   // name, one listed under another key has that key's cell in its parent
   // field, and the root is no key's subkey. So every key is entered once,
   // and no table of the keys seen is needed.
-  LONG Key(uint32_t cell, int depth) {
+  LONG Key(const KeyNode& key, int depth) {
     if (depth > kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
-    KeyNode key;
-    if (LONG rc = reader_.ReadKey(cell, &key); rc != ERROR_SUCCESS) return rc;
     if (LONG rc = reader_.ReadClass(key, &text_); rc != ERROR_SUCCESS) return rc;
     // Keys share descriptors: each is read once.
     if (key.security != last_security_) {
@@ -44,23 +62,28 @@ class Checker {
       if (LONG rc = reader_.ReadValueData(value, &bytes_); rc != ERROR_SUCCESS) return rc;
     }
     if (LONG rc = reader_.ListSubkeys(key, &cells); rc != ERROR_SUCCESS) return rc;
-    {
-      std::vector<std::u16string> names;
-      names.reserve(cells.size());
-      KeyNode child;
-      for (const uint32_t child_cell : cells) {
-        if (child_cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
-        if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
-        if (child.parent != cell || child.name.size() > kMaxKeyName) return ERROR_REGISTRY_CORRUPT;
-        names.push_back(FoldName(child.name));
+    std::vector<KeyNode> children(cells.size());
+    bool ordered = true;  // names strictly ascending: no twins
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (cells[i] == reader_.root()) return ERROR_REGISTRY_CORRUPT;
+      KeyNode& child = children[i];
+      if (LONG rc = reader_.ReadKey(cells[i], &child); rc != ERROR_SUCCESS) return rc;
+      if (child.parent != key.cell || child.name.size() > kMaxKeyName) {
+        return ERROR_REGISTRY_CORRUPT;
       }
+      ordered = ordered && (i == 0 || CompareFolded(children[i - 1].name, child.name) < 0);
+    }
+    if (!ordered) {
+      std::vector<std::u16string> names;
+      names.reserve(children.size());
+      for (const KeyNode& child : children) names.push_back(FoldName(child.name));
       std::sort(names.begin(), names.end());
       if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
         return ERROR_REGISTRY_CORRUPT;
       }
     }
-    for (const uint32_t child_cell : cells) {
-      if (LONG rc = Key(child_cell, depth + 1); rc != ERROR_SUCCESS) return rc;
+    for (const KeyNode& child : children) {
+      if (LONG rc = Key(child, depth + 1); rc != ERROR_SUCCESS) return rc;
     }
     return ERROR_SUCCESS;
   }
@@ -75,8 +98,10 @@ class Checker {
 }  // namespace
 
 LONG CheckHiveTree(const HiveReader& reader) {
+  KeyNode root;
+  if (LONG rc = reader.ReadKey(reader.root(), &root); rc != ERROR_SUCCESS) return rc;
   Checker checker(reader);
-  return checker.Key(reader.root(), 0);
+  return checker.Key(root, 0);
 }
 
 }  // namespace orvik::posix::hive
