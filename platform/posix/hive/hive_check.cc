@@ -59,7 +59,7 @@ class Checker {
     for (const uint32_t value_cell : cells) {
       if (LONG rc = reader_.ReadValue(value_cell, &value); rc != ERROR_SUCCESS) return rc;
       if (value.name.size() > kMaxValueName) return ERROR_REGISTRY_CORRUPT;
-      if (LONG rc = reader_.ReadValueData(value, &bytes_); rc != ERROR_SUCCESS) return rc;
+      if (LONG rc = reader_.CheckValueData(value); rc != ERROR_SUCCESS) return rc;
     }
     if (LONG rc = reader_.ListSubkeys(key, &cells); rc != ERROR_SUCCESS) return rc;
     std::vector<KeyNode> children(cells.size());
