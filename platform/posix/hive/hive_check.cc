@@ -62,27 +62,35 @@ class Checker {
       if (LONG rc = reader_.CheckValueData(value); rc != ERROR_SUCCESS) return rc;
     }
     if (LONG rc = reader_.ListSubkeys(key, &cells); rc != ERROR_SUCCESS) return rc;
-    std::vector<KeyNode> children(cells.size());
+    // Only the cells stay while the subkeys are entered, so that memory
+    // does not grow with the length of a list.
     bool ordered = true;  // names strictly ascending: no twins
+    std::u16string previous;
+    KeyNode child;
     for (size_t i = 0; i < cells.size(); ++i) {
-      if (cells[i] == reader_.root()) return ERROR_REGISTRY_CORRUPT;
-      KeyNode& child = children[i];
-      if (LONG rc = reader_.ReadKey(cells[i], &child); rc != ERROR_SUCCESS) return rc;
+      const uint32_t child_cell = cells[i];
+      if (child_cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
+      if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
       if (child.parent != key.cell || child.name.size() > kMaxKeyName) {
         return ERROR_REGISTRY_CORRUPT;
       }
-      ordered = ordered && (i == 0 || CompareFolded(children[i - 1].name, child.name) < 0);
+      ordered = ordered && (i == 0 || CompareFolded(previous, child.name) < 0);
+      previous = std::move(child.name);
     }
     if (!ordered) {
       std::vector<std::u16string> names;
-      names.reserve(children.size());
-      for (const KeyNode& child : children) names.push_back(FoldName(child.name));
+      names.reserve(cells.size());
+      for (const uint32_t child_cell : cells) {
+        if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
+        names.push_back(FoldName(child.name));
+      }
       std::sort(names.begin(), names.end());
       if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
         return ERROR_REGISTRY_CORRUPT;
       }
     }
-    for (const KeyNode& child : children) {
+    for (const uint32_t child_cell : cells) {
+      if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
       if (LONG rc = Key(child, depth + 1); rc != ERROR_SUCCESS) return rc;
     }
     return ERROR_SUCCESS;
