@@ -139,10 +139,10 @@ const hive::HiveReader* RegistryTree::UnchangedHiveKey(KeyId key, uint32_t* cell
 }
 
 LONG RegistryTree::HasRow(KeyId key, bool* has) {
+  *has = true;
+  if (key >= 0) return ERROR_SUCCESS;  // the store's own keys
   bool alone = false;
-  if (key < 0) {
-    if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
-  }
+  if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
   if (alone) {
     *has = false;
     return ERROR_SUCCESS;
@@ -311,9 +311,7 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
   // damaged store from looping.
   for (int turn = 0; turn < 4 * hive::kMaxKeyDepth; ++turn) {
     bool has = true;
-    if (at < 0) {
-      if (LONG rc = HasRow(at, &has); rc != ERROR_SUCCESS) return rc;
-    }
+    if (LONG rc = HasRow(at, &has); rc != ERROR_SUCCESS) return rc;
     if (!has) {
       Mount* mount = nullptr;
       if (LONG rc = FindMount(HiveGeneration(at), &mount); rc != ERROR_SUCCESS) return rc;
@@ -344,9 +342,7 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
 
 LONG RegistryTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   bool has = true;
-  if (key < 0) {
-    if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
-  }
+  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->GetKeyHeader(key, info);
   *info = KeyInfo{};
   HiveKey hive_key;
@@ -445,9 +441,7 @@ LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 
 LONG RegistryTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   bool has = true;
-  if (key < 0) {
-    if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
-  }
+  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->ListValues(key, values);
   HiveKey hive_key;
   if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
@@ -467,9 +461,7 @@ LONG RegistryTree::ReadValueData(int64_t ref, std::string* data) {
 
 LONG RegistryTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
   bool has = true;
-  if (key < 0) {
-    if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
-  }
+  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->ReadValue(key, name, value);
   HiveKey hive_key;
   if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
@@ -514,9 +506,7 @@ LONG RegistryTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG RegistryTree::GetKeyData(KeyId key, KeyData* data) {
   bool has = true;
-  if (key < 0) {
-    if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
-  }
+  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->GetKeyData(key, data);
   HiveKey hive_key;
   if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;

@@ -111,7 +111,7 @@ class RegistryTree final : public Tree {
 
   // The loaded hive of that generation; ERROR_KEY_DELETED when it is gone.
   LONG FindMount(int64_t generation, Mount** mount);
-  // Whether the key has a row in the store.
+  // Whether the store's rows answer for the key (always for its own keys).
   LONG HasRow(KeyId key, bool* has);
   // Whether the key lies below the root of a pristine hive: then the store
   // holds nothing of it or its children, and need not be asked.
