@@ -251,16 +251,10 @@ LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+LONG SqliteTree::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
   ids->clear();
   Statement list;
-  if (int rc = Use(list,
-                   "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
-                   "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
-                   "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2");
-      rc != SQLITE_OK) {
-    return Fail(rc);
-  }
+  if (int rc = Use(list, sql); rc != SQLITE_OK) return Fail(rc);
   Query q(list);
   q.Bind(low).Bind(high);
   int rc = SQLITE_OK;
@@ -268,20 +262,18 @@ LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) 
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
+LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange(
+      "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2",
+      low, high, ids);
+}
+
 LONG SqliteTree::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
-  ids->clear();
-  Statement list;
-  if (int rc = Use(list,
-                   "SELECT id FROM keys WHERE parent BETWEEN ?1 AND ?2 AND "
-                   "id NOT BETWEEN ?1 AND ?2");
-      rc != SQLITE_OK) {
-    return Fail(rc);
-  }
-  Query q(list);
-  q.Bind(low).Bind(high);
-  int rc = SQLITE_OK;
-  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+  return IdsInRange(
+      "SELECT id FROM keys WHERE parent BETWEEN ?1 AND ?2 AND id NOT BETWEEN ?1 AND ?2", low, high,
+      ids);
 }
 
 LONG SqliteTree::DeleteRange(KeyId low, KeyId high, KeyId except) {

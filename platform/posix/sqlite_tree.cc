@@ -160,12 +160,12 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,    &begin_write_,  &commit_,       &rollback_,      &savepoint_,
-        &release_,       &rollback_to_,  &data_version_, &key_exists_,    &find_child_,
-        &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
-        &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
-        &list_children_, &list_values_,  &value_data_,   &read_value_,    &write_value_,
-        &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
+       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,    &savepoint_,
+        &release_,      &rollback_to_,  &data_version_,  &key_exists_,  &find_child_,
+        &create_child_, &has_children_, &delete_values_, &delete_key_,  &key_row_,
+        &child_stats_,  &value_stats_,  &set_security_,  &touch_,       &list_children_,
+        &list_values_,  &value_data_,   &read_value_,    &write_value_, &delete_value_,
+        &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
   for (Statement* s :
@@ -652,20 +652,10 @@ LONG SqliteTree::DeleteKey(KeyId key) {
 }
 
 LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
-  // Up the parents; the bound keeps a damaged store from looping.
-  if (int rc = Use(key_depth_,
-                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
-                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
-                   "WHERE up.level < 100000) SELECT max(level) FROM up");
-      rc != SQLITE_OK) {
-    return Fail(rc);
-  }
-  Query q(key_depth_);
-  const int rc = q.Bind(key).Step();
-  if (rc != SQLITE_ROW) return Fail(rc);
-  if (q.IsNull(0)) return ERROR_KEY_DELETED;
-  *depth = static_cast<int>(q.Int(0));
-  return ERROR_SUCCESS;
+  KeyId top = 0;
+  if (LONG rc = KeyDepthInRows(key, depth, &top); rc != ERROR_SUCCESS) return rc;
+  // Every key of the store leads up to a root.
+  return top == 0 ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
 
 LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {

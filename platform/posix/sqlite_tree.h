@@ -133,6 +133,8 @@ class SqliteTree final : public Tree {
   // hive yet (stores made before hives could be loaded have no table).
   bool NoHivesTable(int rc) const;
   LONG CommitRunTransaction();
+  // The ids that `sql` selects with a range bound as ?1 and ?2.
+  LONG IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids);
 
   sqlite3* db_;
   std::string directory_;
@@ -172,7 +174,6 @@ class SqliteTree final : public Tree {
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
-  Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
