@@ -25,6 +25,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,7 +50,6 @@ using orvik::posix::KeyStep;
 using orvik::posix::LoadedHive;
 using orvik::posix::RegistryTree;
 using orvik::posix::Tree;
-using orvik::posix::hive::HiveReader;
 using orvik::posix::hive::HiveWriter;
 
 int64_t Now() {
@@ -209,10 +209,14 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     hive.device = static_cast<int64_t>(info.st_dev);
     hive.inode = static_cast<int64_t>(info.st_ino);
   }
-  // A file that is no hive is reported before anything about the key.
+  // A file that is no hive is reported before anything about the key (the
+  // copy is checked whole before it is loaded).
   {
-    std::unique_ptr<HiveReader> reader;
-    if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
+    char signature[4] = {};
+    if (pread(source, signature, sizeof(signature), 0) != sizeof(signature) ||
+        std::memcmp(signature, "regf", sizeof(signature)) != 0) {
+      return ERROR_NOT_REGISTRY_FILE;
+    }
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
@@ -226,10 +230,6 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     if (found != ERROR_FILE_NOT_FOUND) return step.Finish(found);
   }
   const KeyId parent = step.handle().key;
-  KeyId key = 0;
-  if (LONG rc = tree->FindChild(parent, name, &key); rc != ERROR_FILE_NOT_FOUND) {
-    return step.Finish(rc == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : rc);
-  }
   if (LONG rc = tree->store().NextHiveGeneration(&hive.generation); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }

@@ -531,6 +531,13 @@ LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive*
   std::unique_ptr<hive::HiveReader> reader;
   if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = hive::CheckHiveTree(*reader); rc != ERROR_SUCCESS) return rc;
+  // A file that is no hive is reported before a key that is there.
+  {
+    KeyId existing = 0;
+    if (LONG rc = FindChild(parent, name, &existing); rc != ERROR_FILE_NOT_FOUND) {
+      return rc == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : rc;
+    }
+  }
   HiveKey root;
   Mount mount;
   mount.record = *hive;

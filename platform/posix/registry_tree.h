@@ -43,8 +43,9 @@ class RegistryTree final : public Tree {
 
   // Loads the hive whose private copy `hive->copy` names (the caller made
   // it) as the new key `name` of `parent`, and records it. The whole hive
-  // is checked first: a hive that loads never fails a later read. Sets
-  // hive->key. Runs in a write step.
+  // is checked first: a hive that loads never fails a later read; then
+  // ERROR_ALREADY_EXISTS when the key is there. Sets hive->key. Runs in a
+  // write step.
   LONG MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive);
   // Whether anything under the loaded hive's key changed since its load.
   LONG HiveChanged(const LoadedHive& hive, bool* changed);
