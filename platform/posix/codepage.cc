@@ -1,6 +1,8 @@
 // UTF-8 with lossless invalid bytes, strict UTF-8, and name case folding.
 #include "platform/posix/codepage.h"
 
+#include <algorithm>
+
 #include <locale.h>
 
 #include <cstdint>
@@ -193,6 +195,14 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid) {
 }
 
 std::u16string FoldName(std::u16string_view name) {
+  // Most names are ASCII, where folding is a-z to A-Z.
+  if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) {
+    std::u16string out(name);
+    for (char16_t& c : out) {
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
+    }
+    return out;
+  }
   std::u16string out;
   out.reserve(name.size());
   ForEachCodePoint(name,

@@ -67,9 +67,33 @@ class CopyVisitor : public hive::HiveVisitor {
   std::vector<KeyId> open_;
 };
 
+// Copies a key's tree from a hive file into the writer as it is.
+class FileCopyVisitor : public hive::HiveVisitor {
+ public:
+  explicit FileCopyVisitor(HiveWriter& writer) : writer_(writer) {}
+  LONG EnterKey(const KeyNode& key, const std::u16string& class_name,
+                const std::string& security) override {
+    return writer_.BeginKey({key.name, class_name, security, key.last_write});
+  }
+  LONG Value(const ValueNode& value, const std::string& data) override {
+    return writer_.AddValue(value.name, value.type, data);
+  }
+  LONG LeaveKey(const KeyNode&) override { return writer_.EndKey(); }
+
+ private:
+  HiveWriter& writer_;
+};
+
 LONG WriteTree(Tree& tree, KeyId key, const KeyData& data, int depth, HiveWriter& writer) {
   // Deeper trees than a hive may hold would not restore.
   if (depth > hive::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+  // A tree that still is as a hive file has it goes straight across.
+  uint32_t cell = 0;
+  if (const hive::HiveReader* reader = tree.UnchangedHiveKey(key, &cell);
+      reader != nullptr && depth > 0) {
+    FileCopyVisitor visitor(writer);
+    return hive::WalkHiveKey(*reader, cell, depth, visitor);
+  }
   if (LONG rc = writer.BeginKey(
           {data.name, data.class_name.value_or(u""), data.security, data.last_write});
       rc != ERROR_SUCCESS) {

@@ -16,22 +16,6 @@ namespace {
 using orvik::test::ReadFileBytes;
 using orvik::test::WriteFileBytes;
 
-// Enables or disables a privilege the way the engines do.
-BOOL SetPrivilege(const char* name, bool enable, DWORD* last_error = nullptr) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    return FALSE;
-  }
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  BOOL ok = LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid);
-  privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-  if (ok) ok = AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  if (last_error != nullptr) *last_error = GetLastError();
-  CloseHandle(token);
-  return ok;
-}
-
 // Every key of a hive file with its class, descriptor, time and values.
 std::string Dump(const std::string& file) {
   class Dumper : public hive::HiveVisitor {

@@ -1,15 +1,22 @@
 // RegLoadKeyA and RegUnLoadKeyA: a hive file loaded as a key under
 // HKEY_LOCAL_MACHINE or HKEY_USERS, and written back when it is unloaded.
 //
-// Loading copies the hive's tree into the store in one transaction, under a
-// new key, and records the file: from then on the tree is the registry's
-// like any other key (every process sees it, changes are durable, it stays
-// across runs) until it is unloaded. The record keeps the file's identity,
-// so that one file is loaded once at most, and a digest of the tree's hive
-// form: unloading writes the tree back (a new file moved over the old) only
-// when that form changed, and leaves the file as it was otherwise.
+// Loading takes a private copy of the file into the registry directory (so
+// that nobody changes it underneath), checks it whole, and serves it in
+// place from there (RegistryTree): every process sees it, changes are kept
+// in the store, and it stays across runs until it is unloaded. The record
+// keeps the file's identity, so that one file is loaded once at most.
+// Unloading writes the tree back (a new file moved over the old) only when
+// something under the key changed, and leaves the file as it was otherwise.
+//
+// Hives loaded by an earlier version were copied into the store's rows; they
+// are unloaded the way they were loaded, compared by a digest of their
+// hive form.
+#include <dirent.h>
 #include <fcntl.h>
 #include <libgen.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,8 +25,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/posix/codepage.h"
@@ -29,6 +38,8 @@
 #include "platform/posix/hive_tree_copy.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/key_step.h"
+#include "platform/posix/registry_tree.h"
+#include "platform/posix/store_location.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 
@@ -37,8 +48,8 @@ namespace {
 using orvik::posix::KeyId;
 using orvik::posix::KeyStep;
 using orvik::posix::LoadedHive;
+using orvik::posix::RegistryTree;
 using orvik::posix::Tree;
-using orvik::posix::hive::HiveReader;
 using orvik::posix::hive::HiveWriter;
 
 int64_t Now() {
@@ -65,7 +76,8 @@ LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
   return ERROR_SUCCESS;
 }
 
-// Writes the key's tree in hive form to `fd` and takes the digest of it.
+// Writes the key's tree in hive form to `fd` and takes the digest of it
+// unless `digest` is null.
 LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64_t timestamp,
                     std::string* digest) {
   {
@@ -79,16 +91,7 @@ LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64
       return rc;
     }
   }
-  return orvik::posix::hive::DigestHiveFile(fd, digest);
-}
-
-// The digest of the tree as it stands, from a scratch file.
-LONG DigestOfTree(Tree& tree, KeyId key, const LoadedHive& hive, std::string* digest) {
-  FILE* scratch = std::tmpfile();
-  if (scratch == nullptr) return ERROR_WRITE_FAULT;
-  const LONG rc = WriteAndDigest(tree, key, hive, fileno(scratch), 0, digest);
-  std::fclose(scratch);
-  return rc;
+  return digest != nullptr ? orvik::posix::hive::DigestHiveFile(fd, digest) : ERROR_SUCCESS;
 }
 
 // Makes a rename in the file's directory durable.
@@ -100,9 +103,10 @@ void SyncDirectoryOf(const std::string& file) {
   close(fd);
 }
 
-// Writes the tree back over the hive's file when it changed since the load:
-// a complete new file beside it, moved over it.
-LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive) {
+// Writes the tree back over the hive's file: a complete new file beside it,
+// moved over it. With `by_digest`, only when the digest of its hive form
+// differs from the one taken at the load.
+LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   std::string scratch = hive.file + ".XXXXXX";
   const int fd = mkostemp(scratch.data(), O_CLOEXEC);
   if (fd < 0) return orvik::posix::hive::FileError(errno, hive.file);
@@ -110,8 +114,8 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive) {
   struct stat old {};
   if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
   std::string digest;
-  LONG rc = WriteAndDigest(tree, key, hive, fd, Now(), &digest);
-  const bool changed = rc == ERROR_SUCCESS && digest != hive.digest;
+  LONG rc = WriteAndDigest(tree, key, hive, fd, Now(), by_digest ? &digest : nullptr);
+  const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
   if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
   if (rc == ERROR_SUCCESS && changed) {
@@ -126,54 +130,117 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive) {
   return rc;
 }
 
+// Copies the open hive file into the registry directory, where it stays
+// while the hive is loaded: a clone where the file system shares blocks,
+// else a copy, made durable before the load is committed.
+LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t generation,
+                      std::string* copy) {
+  *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
+  // A load killed before its commit leaves its copy, and its generation is
+  // handed out again.
+  unlink(copy->c_str());
+  struct stat database {};
+  const unsigned mode = stat(orvik::posix::DatabasePath(store.directory()).c_str(), &database) == 0
+                            ? (database.st_mode & 0666)
+                            : 0600;
+  const int fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
+  if (fd < 0) return orvik::posix::FileOpenError(errno);
+  LONG rc = ERROR_SUCCESS;
+  if (ioctl(fd, FICLONE, source) != 0) {
+    off_t offset = 0;
+    for (;;) {
+      const ssize_t n = copy_file_range(source, &offset, fd, nullptr, size_t{1} << 30, 0);
+      if (n == 0) break;
+      if (n < 0) {
+        rc = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+        break;
+      }
+    }
+  }
+  if (rc == ERROR_SUCCESS && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
+  if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
+  if (rc != ERROR_SUCCESS) unlink(copy->c_str());
+  return rc;
+}
+
+// Removes the private copies that no loaded hive uses (left by an unload
+// killed after its commit), except the one of `keep`, which its unload
+// removes after the commit.
+void RemoveUnusedCopies(RegistryTree& tree, int64_t keep) {
+  const std::string& directory = tree.store().directory();
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  constexpr std::string_view kPrefix = "loaded-hive-";
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(kPrefix)) continue;
+    char* end = nullptr;
+    const long long generation = std::strtoll(entry->d_name + kPrefix.size(), &end, 10);
+    if (end == nullptr || *end != '\0' || generation <= 0 || generation == keep) continue;
+    LoadedHive record;
+    if (tree.store().FindLoadedHiveGeneration(generation, &record) == ERROR_FILE_NOT_FOUND) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   std::u16string name;
   if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
   if (lpFile == nullptr || lpFile[0] == '\0') return ERROR_INVALID_PARAMETER;
-  std::unique_ptr<HiveReader> reader;
-  if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
   LoadedHive hive;
+  const int source = open(lpFile, O_RDONLY | O_CLOEXEC);
+  if (source < 0) return orvik::posix::hive::FileError(errno, lpFile);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{source};
   {
     struct stat info {};
     char resolved[PATH_MAX];
-    if (stat(lpFile, &info) != 0 || realpath(lpFile, resolved) == nullptr) {
+    if (fstat(source, &info) != 0 || realpath(lpFile, resolved) == nullptr) {
       return orvik::posix::hive::FileError(errno, lpFile);
     }
+    if (!S_ISREG(info.st_mode)) return ERROR_ACCESS_DENIED;
     hive.file = resolved;
     hive.device = static_cast<int64_t>(info.st_dev);
     hive.inode = static_cast<int64_t>(info.st_ino);
-    orvik::posix::hive::KeyNode root;
-    if (LONG rc = reader->ReadKey(reader->root(), &root); rc != ERROR_SUCCESS) return rc;
-    hive.root_name = root.name;
+  }
+  // A file that is no hive is reported before anything about the key (the
+  // copy is checked whole before it is loaded).
+  {
+    char signature[4] = {};
+    if (pread(source, signature, sizeof(signature), 0) != sizeof(signature) ||
+        std::memcmp(signature, "regf", sizeof(signature)) != 0) {
+      return ERROR_NOT_REGISTRY_FILE;
+    }
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
-  Tree& tree = step.tree();
+  auto* tree = dynamic_cast<RegistryTree*>(&step.tree());
+  if (tree == nullptr) return step.Finish(ERROR_NOT_SUPPORTED);
   // While loaded, the file is the registry's.
   {
     LoadedHive other;
-    const LONG found = tree.FindLoadedHiveFile(hive.device, hive.inode, &other);
+    const LONG found = tree->FindLoadedHiveFile(hive.device, hive.inode, &other);
     if (found == ERROR_SUCCESS) return step.Finish(ERROR_SHARING_VIOLATION);
     if (found != ERROR_FILE_NOT_FOUND) return step.Finish(found);
   }
   const KeyId parent = step.handle().key;
-  KeyId key = 0;
-  if (LONG rc = tree.FindChild(parent, name, &key); rc != ERROR_FILE_NOT_FOUND) {
-    return step.Finish(rc == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : rc);
-  }
-  if (LONG rc = tree.CreateChild(parent, name, std::nullopt, &key); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree->store().NextHiveGeneration(&hive.generation); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  if (LONG rc = orvik::posix::CopyHiveIntoKey(*reader, tree, key); rc != ERROR_SUCCESS) {
+  if (hive.generation >= orvik::posix::kMaxHiveGeneration) return step.Finish(ERROR_NO_MORE_ITEMS);
+  if (LONG rc = CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy);
+      rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  hive.key = key;
-  if (LONG rc = DigestOfTree(tree, key, hive, &hive.digest); rc != ERROR_SUCCESS) {
-    return step.Finish(rc);
-  }
-  return step.Finish(tree.AddLoadedHive(hive));
+  const LONG rc = step.Finish(tree->MountHive(parent, name, &hive));
+  if (rc != ERROR_SUCCESS) unlink(hive.copy.c_str());
+  return rc;
 }
 
 LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
@@ -181,16 +248,30 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
-  Tree& tree = step.tree();
+  auto* tree = dynamic_cast<RegistryTree*>(&step.tree());
+  if (tree == nullptr) return step.Finish(ERROR_NOT_SUPPORTED);
   KeyId key = 0;
-  if (LONG rc = tree.FindChild(step.handle().key, name, &key); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree->FindChild(step.handle().key, name, &key); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   LoadedHive hive;
-  if (LONG rc = tree.FindLoadedHive(key, &hive); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree->FindLoadedHive(key, &hive); rc != ERROR_SUCCESS) {
     return step.Finish(rc == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_PARAMETER : rc);
   }
-  if (LONG rc = WriteBack(tree, key, hive); rc != ERROR_SUCCESS) return step.Finish(rc);
-  if (LONG rc = tree.RemoveLoadedHive(key); rc != ERROR_SUCCESS) return step.Finish(rc);
-  return step.Finish(orvik::posix::RemoveKeyTree(tree, key, true));
+  if (hive.generation == 0) {
+    // Copied into rows by an earlier version.
+    if (LONG rc = WriteBack(*tree, key, hive, true); rc != ERROR_SUCCESS) return step.Finish(rc);
+    if (LONG rc = tree->RemoveLoadedHive(key); rc != ERROR_SUCCESS) return step.Finish(rc);
+    return step.Finish(orvik::posix::RemoveKeyTree(*tree, key, true));
+  }
+  bool changed = true;
+  if (LONG rc = tree->HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
+  if (changed) {
+    if (LONG rc = WriteBack(*tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
+  }
+  LONG rc = tree->UnmountHive(hive);
+  if (rc == ERROR_SUCCESS) RemoveUnusedCopies(*tree, hive.generation);
+  rc = step.Finish(rc);
+  if (rc == ERROR_SUCCESS) unlink(hive.copy.c_str());
+  return rc;
 }

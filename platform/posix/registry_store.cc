@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/posix/registry_tree.h"
 #include "platform/posix/store_location.h"
 
 namespace orvik::posix {
@@ -13,7 +14,7 @@ namespace {
 constexpr int kDefaultBusyTimeoutMs = 10000;
 
 struct StoreState {
-  std::unique_ptr<SqliteTree> tree;
+  std::unique_ptr<RegistryTree> tree;
   HandleTable handles;
   CommitPolicy policy = CommitPolicy::kPerCall;
   int busy_timeout_ms = kDefaultBusyTimeoutMs;
@@ -59,8 +60,8 @@ LONG OpenStore(HandleTable** handles) {
     std::unique_ptr<SqliteTree> tree;
     const LONG rc = SqliteTree::Open(place, state.policy, state.busy_timeout_ms, &tree);
     if (rc != ERROR_SUCCESS) return rc;
-    state.tree = std::move(tree);
-    if (state.grouping) state.tree->SetGrouping(true);
+    state.tree = std::make_unique<RegistryTree>(std::move(tree));
+    if (state.grouping) state.tree->store().SetGrouping(true);
     SetRoots(state);
     if (!state.exit_hook) {
       state.exit_hook = true;
@@ -76,7 +77,12 @@ HandleTable* OpenedHandles() {
   return state.tree ? &state.handles : nullptr;
 }
 
-SqliteTree* OpenedTree() { return State().tree.get(); }
+SqliteTree* OpenedTree() {
+  StoreState& state = State();
+  return state.tree ? &state.tree->store() : nullptr;
+}
+
+RegistryTree* OpenedRegistryTree() { return State().tree.get(); }
 
 void CloseRegistryStore() {
   StoreState& state = State();
@@ -91,7 +97,7 @@ void SetBusyTimeout(int milliseconds) { State().busy_timeout_ms = milliseconds; 
 LONG SetChangeGrouping(bool on) {
   StoreState& state = State();
   state.grouping = on;
-  return state.tree ? state.tree->SetGrouping(on) : ERROR_SUCCESS;
+  return state.tree ? state.tree->store().SetGrouping(on) : ERROR_SUCCESS;
 }
 
 }  // namespace orvik::posix

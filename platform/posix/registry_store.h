@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/posix/handle_table.h"
+#include "platform/posix/registry_tree.h"
 #include "platform/posix/sqlite_tree.h"
 
 namespace orvik::posix {
@@ -13,6 +14,8 @@ LONG OpenStore(HandleTable** handles);
 HandleTable* OpenedHandles();
 // The store's tree when it is open, else nullptr.
 SqliteTree* OpenedTree();
+// The registry's tree (the store with the loaded hives) when it is open.
+RegistryTree* OpenedRegistryTree();
 
 // Closes the store: commits and syncs this process's changes and forgets
 // every open handle. The next registry call opens the store again, from the

@@ -1,7 +1,10 @@
-// The SQLite store's records of the loaded hives: which key each hive file
-// is loaded under, and what is needed to write it back when it is unloaded.
-// The table is made by the first load, so a store that never loaded a hive
-// keeps the schema it was made with.
+// The SQLite store's part in loaded hives: the records of which hive file is
+// loaded under which key, and the rows that keep the changes made under a
+// hive served in place. The tables are made by the first load, so a store
+// that never loaded a hive keeps the schema it was made with.
+//
+// Hives loaded by an earlier version were copied into ordinary rows; their
+// records stay in the table `hives` and are still found and unloaded.
 #include <cstring>
 
 #include "platform/posix/codepage.h"
@@ -12,15 +15,23 @@ namespace orvik::posix {
 namespace {
 
 constexpr const char* kLoadedHivesSchema = R"sql(
-CREATE TABLE IF NOT EXISTS hives(
-  key INTEGER PRIMARY KEY,               -- the key the hive is loaded under
+CREATE TABLE IF NOT EXISTS loaded_hives(
+  generation INTEGER PRIMARY KEY AUTOINCREMENT,  -- names the hive's key ids; never reused
+  key INTEGER NOT NULL UNIQUE,           -- the key the hive is loaded under
   file BLOB NOT NULL,                    -- absolute path of the hive file
   device INTEGER NOT NULL,               -- the file's identity, so that it
   inode INTEGER NOT NULL,                -- is loaded once at most
   root_name BLOB NOT NULL,               -- the file's root key name, UTF-16LE
-  digest BLOB NOT NULL);                 -- of the tree's hive form at load
-CREATE INDEX IF NOT EXISTS hives_by_file ON hives(device, inode);
+  copy BLOB NOT NULL);                   -- the private copy the hive is read from
+CREATE INDEX IF NOT EXISTS loaded_hives_by_file ON loaded_hives(device, inode);
+CREATE TABLE IF NOT EXISTS removed_hive_keys(
+  id INTEGER PRIMARY KEY,                -- a key of a loaded hive that was removed
+  parent INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS removed_hive_keys_by_parent ON removed_hive_keys(parent);
 )sql";
+
+constexpr const char* kHiveColumns = "key, file, device, inode, root_name, generation, copy, ''";
+constexpr const char* kLegacyColumns = "key, file, device, inode, root_name, 0, '', digest";
 
 }  // namespace
 
@@ -34,31 +45,54 @@ void SqliteTree::ReadHiveRecord(const Query& q, LoadedHive* hive) {
   hive->device = q.Int(2);
   hive->inode = q.Int(3);
   hive->root_name = BytesToWide(q.Blob(4));
-  hive->digest = std::string(q.Blob(5));
+  hive->generation = q.Int(5);
+  hive->copy = std::string(q.Blob(6));
+  hive->digest = std::string(q.Blob(7));
+}
+
+LONG SqliteTree::NextHiveGeneration(int64_t* generation) {
+  if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
+  Statement next;
+  if (int rc = Use(next,
+                   "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE "
+                   "name='loaded_hives'), 0) + 1");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(next);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  *generation = q.Int(0);
+  return ERROR_SUCCESS;
 }
 
 LONG SqliteTree::AddLoadedHive(const LoadedHive& hive) {
+  if (hive.generation == 0) return ERROR_INVALID_PARAMETER;
   if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
   if (int rc =
           Use(add_hive_,
-              "INSERT INTO hives(key, file, device, inode, root_name, digest) VALUES(?,?,?,?,?,?)");
+              "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy) "
+              "VALUES(?,?,?,?,?,?,?)");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
   Query q(add_hive_);
-  q.Bind(hive.key).BindBlob(hive.file).Bind(hive.device).Bind(hive.inode);
-  q.BindBlob(WideToBytes(hive.root_name)).BindBlob(hive.digest);
+  q.Bind(hive.generation).Bind(hive.key).BindBlob(hive.file).Bind(hive.device).Bind(hive.inode);
+  q.BindBlob(WideToBytes(hive.root_name)).BindBlob(hive.copy);
   if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   return ERROR_SUCCESS;
 }
 
 LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
-  if (int rc = Use(find_hive_,
-                   "SELECT key, file, device, inode, root_name, digest FROM hives WHERE key=?");
-      rc != SQLITE_OK) {
+  // Hives served in place are loaded under keys with ids below zero; copied
+  // ones under ordinary keys.
+  const bool served = key < 0;
+  Statement& statement = served ? find_hive_ : find_legacy_hive_;
+  const std::string sql = std::string("SELECT ") + (served ? kHiveColumns : kLegacyColumns) +
+                          (served ? " FROM loaded_hives WHERE key=?" : " FROM hives WHERE key=?");
+  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) {
     return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
   }
-  Query q(find_hive_);
+  Query q(statement);
   const int rc = q.Bind(key).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return Fail(rc);
@@ -66,28 +100,195 @@ LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
-  if (int rc = Use(find_hive_file_,
-                   "SELECT key, file, device, inode, root_name, digest FROM hives "
-                   "WHERE device=? AND inode=?");
-      rc != SQLITE_OK) {
+LONG SqliteTree::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) {
+  const std::string sql =
+      std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE generation=?";
+  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) {
     return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
   }
-  Query q(find_hive_file_);
-  const int rc = q.Bind(device).Bind(inode).Step();
+  Query q(find_generation_);
+  const int rc = q.Bind(generation).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return Fail(rc);
   ReadHiveRecord(q, hive);
   return ERROR_SUCCESS;
 }
 
+LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
+  const struct {
+    Statement* statement;
+    std::string sql;
+  } tables[] = {
+      {&find_hive_file_,
+       std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE device=? AND inode=?"},
+      {&find_legacy_hive_file_,
+       std::string("SELECT ") + kLegacyColumns + " FROM hives WHERE device=? AND inode=?"},
+  };
+  for (const auto& table : tables) {
+    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) {
+      if (NoHivesTable(rc)) continue;
+      return Fail(rc);
+    }
+    Query q(*table.statement);
+    const int rc = q.Bind(device).Bind(inode).Step();
+    if (rc == SQLITE_ROW) {
+      ReadHiveRecord(q, hive);
+      return ERROR_SUCCESS;
+    }
+    if (rc != SQLITE_DONE) return Fail(rc);
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
 LONG SqliteTree::RemoveLoadedHive(KeyId key) {
-  if (int rc = Use(remove_hive_, "DELETE FROM hives WHERE key=?"); rc != SQLITE_OK) {
+  const bool served = key < 0;
+  Statement& statement = served ? remove_hive_ : remove_legacy_hive_;
+  if (int rc = Use(statement, served ? "DELETE FROM loaded_hives WHERE key=?"
+                                     : "DELETE FROM hives WHERE key=?");
+      rc != SQLITE_OK) {
     return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
   }
-  Query q(remove_hive_);
+  Query q(statement);
   if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
   return sqlite3_changes(db_) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+LONG SqliteTree::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
+  if (int rc = Use(insert_key_row_,
+                   "INSERT INTO keys(id, parent, folded, name, name_ansi, class, class_ansi, "
+                   "security, last_write) VALUES(?,?,?,?,?,?,?,?,?)");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(insert_key_row_);
+  q.Bind(id).Bind(parent).BindBlob(FoldedBytes(data.name)).BindBlob(WideToBytes(data.name));
+  q.Bind(static_cast<int64_t>(AnsiLength(data.name)));
+  if (data.class_name) {
+    q.BindBlob(WideToBytes(*data.class_name))
+        .Bind(static_cast<int64_t>(AnsiLength(*data.class_name)));
+  } else {
+    q.BindNull().Bind(0);
+  }
+  q.BindBlob(data.security).Bind(data.last_write);
+  if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  run_present_ = 0;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::MarkKeyRemoved(KeyId id, KeyId parent) {
+  if (int rc =
+          Use(mark_removed_, "INSERT OR IGNORE INTO removed_hive_keys(id, parent) VALUES(?,?)");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(mark_removed_);
+  if (int rc = q.Bind(id).Bind(parent).Step(); rc != SQLITE_DONE) return Fail(rc);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::KeyRemoved(KeyId id, bool* removed) {
+  if (int rc = Use(key_removed_, "SELECT 1 FROM removed_hive_keys WHERE id=?"); rc != SQLITE_OK) {
+    if (NoHivesTable(rc)) {
+      *removed = false;
+      return ERROR_SUCCESS;
+    }
+    return Fail(rc);
+  }
+  Query q(key_removed_);
+  const int rc = q.Bind(id).Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+  *removed = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
+  ids->clear();
+  if (int rc = Use(removed_children_, "SELECT id FROM removed_hive_keys WHERE parent=?");
+      rc != SQLITE_OK) {
+    return NoHivesTable(rc) ? ERROR_SUCCESS : Fail(rc);
+  }
+  Query q(removed_children_);
+  q.Bind(parent);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
+  // Up the parents while they have rows; the bound keeps a damaged store
+  // from looping.
+  if (int rc = Use(depth_in_rows_,
+                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
+                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
+                   "WHERE up.level < 100000) SELECT id, level FROM up ORDER BY level DESC LIMIT 1");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(depth_in_rows_);
+  const int rc = q.Bind(key).Step();
+  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (rc != SQLITE_ROW) return Fail(rc);
+  *top = q.Int(0);
+  *depth = static_cast<int>(q.Int(1));
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,
+                              bool* any) {
+  Statement probe;
+  if (int rc =
+          Use(probe,
+              "SELECT EXISTS(SELECT 1 FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3) "
+              "OR EXISTS(SELECT 1 FROM keys WHERE parent BETWEEN ?1 AND ?2 AND (?4 OR parent<>?3)) "
+              "OR EXISTS(SELECT 1 FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2)");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(probe);
+  q.Bind(low).Bind(high).Bind(except).Bind(children_of_except ? 1 : 0);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  *any = q.Int(0) != 0;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteTree::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  ids->clear();
+  Statement list;
+  if (int rc = Use(list, sql); rc != SQLITE_OK) return Fail(rc);
+  Query q(list);
+  q.Bind(low).Bind(high);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange(
+      "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2",
+      low, high, ids);
+}
+
+LONG SqliteTree::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange(
+      "SELECT id FROM keys WHERE parent BETWEEN ?1 AND ?2 AND id NOT BETWEEN ?1 AND ?2", low, high,
+      ids);
+}
+
+LONG SqliteTree::DeleteRange(KeyId low, KeyId high, KeyId except) {
+  for (const char* sql : {"DELETE FROM vals WHERE key BETWEEN ?1 AND ?2 AND key<>?3",
+                          "DELETE FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3",
+                          "DELETE FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2"}) {
+    Statement statement;
+    if (int rc = Use(statement, sql); rc != SQLITE_OK) return Fail(rc);
+    Query q(statement);
+    q.Bind(low).Bind(high);
+    if (std::strstr(sql, "?3") != nullptr) q.Bind(except);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  run_present_ = 0;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace orvik::posix

@@ -45,23 +45,6 @@ constexpr InitialKey kInitialKeys[] = {
     {SqliteTree::kUsers, ".DEFAULT"},
 };
 
-int64_t NowAsFileTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
-  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
-
-std::string FoldedBytes(std::u16string_view name) {
-  const std::u16string folded = FoldName(name);
-  std::string out(folded.size() * 2, '\0');
-  for (size_t i = 0; i < folded.size(); ++i) {
-    out[2 * i] = static_cast<char>(folded[i] >> 8);
-    out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
-  }
-  return out;
-}
-
 std::optional<std::u16string> OptionalWide(const Query& q, int column) {
   if (q.IsNull(column)) return std::nullopt;
   return BytesToWide(q.Blob(column));
@@ -77,6 +60,23 @@ void SyncFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FoldedBytes(std::u16string_view name) {
+  const std::u16string folded = FoldName(name);
+  std::string out(folded.size() * 2, '\0');
+  for (size_t i = 0; i < folded.size(); ++i) {
+    out[2 * i] = static_cast<char>(folded[i] >> 8);
+    out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
+  }
+  return out;
+}
+
+int64_t NowAsFileTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
 
 LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                       std::unique_ptr<SqliteTree>* tree) {
@@ -138,15 +138,20 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 SqliteTree::~SqliteTree() {
   Flush();
   for (Statement* s :
-       {&begin_read_,    &begin_write_,  &commit_,       &rollback_,      &savepoint_,
-        &release_,       &rollback_to_,  &data_version_, &key_exists_,    &find_child_,
-        &create_child_,  &has_children_, &key_depth_,    &delete_values_, &delete_key_,
-        &key_row_,       &child_stats_,  &value_stats_,  &set_security_,  &touch_,
-        &list_children_, &list_values_,  &value_data_,   &read_value_,    &write_value_,
-        &delete_value_,  &key_data_,     &set_class_,    &set_last_write_}) {
+       {&begin_read_,   &begin_write_,  &commit_,        &rollback_,    &savepoint_,
+        &release_,      &rollback_to_,  &data_version_,  &key_exists_,  &find_child_,
+        &create_child_, &has_children_, &delete_values_, &delete_key_,  &key_row_,
+        &child_stats_,  &value_stats_,  &set_security_,  &touch_,       &list_children_,
+        &list_values_,  &value_data_,   &read_value_,    &write_value_, &delete_value_,
+        &key_data_,     &set_class_,    &set_last_write_}) {
     s->Finalize();
   }
-  for (Statement* s : {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_}) s->Finalize();
+  for (Statement* s :
+       {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_, &find_legacy_hive_,
+        &find_legacy_hive_file_, &remove_legacy_hive_, &find_generation_, &insert_key_row_,
+        &mark_removed_, &key_removed_, &removed_children_, &depth_in_rows_}) {
+    s->Finalize();
+  }
   sqlite3_close_v2(db_);
 }
 
@@ -180,6 +185,7 @@ LONG SqliteTree::Exec(const char* sql) {
 }
 
 LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
+  owner_ = owner;
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
   // What the database is, before anything in the directory is changed: a
   // database of another program is left as it is.
@@ -642,20 +648,10 @@ LONG SqliteTree::DeleteKey(KeyId key) {
 }
 
 LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
-  // Up the parents; the bound keeps a damaged store from looping.
-  if (int rc = Use(key_depth_,
-                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
-                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
-                   "WHERE up.level < 100000) SELECT max(level) FROM up");
-      rc != SQLITE_OK) {
-    return Fail(rc);
-  }
-  Query q(key_depth_);
-  const int rc = q.Bind(key).Step();
-  if (rc != SQLITE_ROW) return Fail(rc);
-  if (q.IsNull(0)) return ERROR_KEY_DELETED;
-  *depth = static_cast<int>(q.Int(0));
-  return ERROR_SUCCESS;
+  KeyId top = 0;
+  if (LONG rc = KeyDepthInRows(key, depth, &top); rc != ERROR_SUCCESS) return rc;
+  // Every key of the store leads up to a root.
+  return top == 0 ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
 
 LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {

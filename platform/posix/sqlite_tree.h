@@ -20,6 +20,12 @@ namespace orvik::posix {
 // (or by Flush). kWhole is kPerRun for a program that keeps its changes whole
 // or not at all: a failed write call is not undone on its own (which saves a
 // savepoint per call) but spoils the transaction, which Flush then undoes.
+// A name as the store compares it: folded, UTF-16BE, so that it sorts by
+// code unit.
+std::string FoldedBytes(std::u16string_view name);
+// The time now as a FILETIME number.
+int64_t NowAsFileTime();
+
 enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
 class SqliteTree final : public Tree {
@@ -53,6 +59,32 @@ class SqliteTree final : public Tree {
   LONG SetGrouping(bool on);
 
   sqlite3* db() const { return db_; }
+  const std::string& directory() const { return directory_; }
+  const DirectoryOwner& owner() const { return owner_; }
+
+  // The rows a hive served in place keeps in the store (RegistryTree): its
+  // keys that changed, each with an id of its own and all its values, and
+  // marks for its keys that were removed. Ids of one hive lie in a range
+  // of their own.
+  LONG NextHiveGeneration(int64_t* generation);
+  LONG FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive);
+  // A key row with the given id and data (the caller adds its values).
+  LONG InsertKeyRow(KeyId id, KeyId parent, const KeyData& data);
+  LONG MarkKeyRemoved(KeyId id, KeyId parent);
+  LONG KeyRemoved(KeyId id, bool* removed);
+  LONG RemovedChildren(KeyId parent, std::vector<KeyId>* ids);
+  // The number of keys above the key in the store's rows, and the last
+  // parent reached: 0 at a top key, else a key with no row.
+  LONG KeyDepthInRows(KeyId key, int* depth, KeyId* top);
+  // Whether the range holds a row or mark other than the key `except`, or a
+  // row whose parent lies in it (with `children_of_except`, also `except`).
+  LONG RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except, bool* any);
+  // The range's keys that have a row, a child row or a removed child.
+  LONG ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
+  // Rows of the range's keys' children that lie outside the range.
+  LONG ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
+  // Removes the range's rows, values and marks, except the key `except`.
+  LONG DeleteRange(KeyId low, KeyId high, KeyId except);
 
   bool Writable() const override { return writable_; }
   bool HoldsWriteLock() const override { return run_txn_open_; }
@@ -103,9 +135,12 @@ class SqliteTree final : public Tree {
   // hive yet (stores made before hives could be loaded have no table).
   bool NoHivesTable(int rc) const;
   LONG CommitRunTransaction();
+  // The ids that `sql` selects with a range bound as ?1 and ?2.
+  LONG IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids);
 
   sqlite3* db_;
   std::string directory_;
+  DirectoryOwner owner_;
   std::string path_;
   ChangeCounter counter_;
   CommitPolicy policy_;
@@ -141,12 +176,13 @@ class SqliteTree final : public Tree {
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
   Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
-  Statement key_depth_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;
   Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
+  Statement find_legacy_hive_, find_legacy_hive_file_, remove_legacy_hive_, find_generation_;
+  Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, depth_in_rows_;
 };
 
 }  // namespace orvik::posix

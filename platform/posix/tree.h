@@ -17,6 +17,10 @@
 
 namespace orvik::posix {
 
+namespace hive {
+class HiveReader;
+}
+
 // A key's identity inside its tree. Ids are never reused, so a handle whose
 // key was removed (by any process) can tell.
 using KeyId = int64_t;
@@ -69,7 +73,12 @@ struct LoadedHive {
   int64_t device = 0;
   int64_t inode = 0;
   std::u16string root_name;  // the name of the file's root key
-  std::string digest;        // of the key tree's hive form when it was loaded
+  // A hive served in place: the number that names its keys' ids (never
+  // reused) and the private copy of the file it is read from. 0 for a hive
+  // that an earlier version copied into the store's rows.
+  int64_t generation = 0;
+  std::string copy;
+  std::string digest;  // copied hives: of the key tree's hive form when loaded
 };
 
 class Tree {
@@ -96,6 +105,15 @@ class Tree {
     (void)before;
     (void)after;
     return false;
+  }
+
+  // When nothing in the key's tree changed since it was read from a hive
+  // file: the reader of that file, and the key's cell in it (the caller may
+  // then copy the tree straight from the file). Else nullptr.
+  virtual const hive::HiveReader* UnchangedHiveKey(KeyId key, uint32_t* cell) {
+    (void)key;
+    (void)cell;
+    return nullptr;
   }
 
   // The tree's top keys, which cannot be removed.

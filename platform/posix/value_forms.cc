@@ -23,6 +23,12 @@ std::string AnsiFromStored(DWORD type, std::string_view data) {
 
 size_t FittingSize(DWORD type, std::string_view stored) {
   if (!IsStringType(type)) return stored.size();
+  // ASCII text is one byte a character in every code page: half its size.
+  bool ascii = true;
+  for (size_t i = 0; i + 1 < stored.size() && ascii; i += 2) {
+    ascii = static_cast<unsigned char>(stored[i]) < 0x80 && stored[i + 1] == 0;
+  }
+  if (ascii) return stored.size();
   return std::max(stored.size(), AnsiLength(BytesToWide(stored)));
 }
 

@@ -166,6 +166,7 @@ LONG HiveReader::ReadKey(uint32_t cell, KeyNode* key) const {
   key->cell = cell;
   key->flags = Load16(p + kNkFlags);
   key->last_write = static_cast<int64_t>(Load64(p + kNkLastWrite));
+  key->parent = Load32(p + kNkParent);
   key->subkey_count = Load32(p + kNkSubkeyCount);
   key->subkey_list = Load32(p + kNkSubkeyList);
   key->value_count = Load32(p + kNkValueCount);
@@ -322,13 +323,13 @@ LONG HiveReader::ReadValue(uint32_t cell, ValueNode* value) const {
   return ERROR_SUCCESS;
 }
 
-LONG HiveReader::ReadValueData(const ValueNode& value, std::string* data) const {
-  data->clear();
+template <typename Sink>
+LONG HiveReader::VisitValueData(const ValueNode& value, Sink sink) const {
   if (value.size == 0) return ERROR_SUCCESS;
   if (value.is_inline) {
     uint8_t bytes[4];
     Store32(bytes, value.data_word);
-    data->assign(reinterpret_cast<const char*>(bytes), value.size);
+    sink(bytes, value.size);
     return ERROR_SUCCESS;
   }
   if (value.size > bins_size_) return kCorrupt;
@@ -344,23 +345,35 @@ LONG HiveReader::ReadValueData(const ValueNode& value, std::string* data) const 
     if (LONG rc = Cell(Load32(p + kDbList), count * 4, &list, &list_size); rc != ERROR_SUCCESS) {
       return rc;
     }
-    data->reserve(value.size);
-    for (uint32_t i = 0; i < count && data->size() < value.size; ++i) {
-      const uint32_t want =
-          std::min<uint32_t>(kBigDataThreshold, value.size - static_cast<uint32_t>(data->size()));
+    uint32_t done = 0;
+    for (uint32_t i = 0; i < count && done < value.size; ++i) {
+      const uint32_t want = std::min<uint32_t>(kBigDataThreshold, value.size - done);
       const uint8_t* segment = nullptr;
       uint32_t segment_size = 0;
       if (LONG rc = Cell(Load32(list + 4 * i), want, &segment, &segment_size);
           rc != ERROR_SUCCESS) {
         return rc;
       }
-      data->append(reinterpret_cast<const char*>(segment), want);
+      sink(segment, want);
+      done += want;
     }
-    return data->size() == value.size ? ERROR_SUCCESS : kCorrupt;
+    return done == value.size ? ERROR_SUCCESS : kCorrupt;
   }
   if (LONG rc = Cell(value.data_word, value.size, &p, &size); rc != ERROR_SUCCESS) return rc;
-  data->assign(reinterpret_cast<const char*>(p), value.size);
+  sink(p, value.size);
   return ERROR_SUCCESS;
+}
+
+LONG HiveReader::ReadValueData(const ValueNode& value, std::string* data) const {
+  data->clear();
+  data->reserve(value.size <= bins_size_ ? value.size : 0);
+  return VisitValueData(value, [data](const uint8_t* bytes, size_t size) {
+    data->append(reinterpret_cast<const char*>(bytes), size);
+  });
+}
+
+LONG HiveReader::CheckValueData(const ValueNode& value) const {
+  return VisitValueData(value, [](const uint8_t*, size_t) {});
 }
 
 }  // namespace orvik::posix::hive

@@ -26,6 +26,7 @@ struct KeyNode {
   uint16_t flags = 0;
   std::u16string name;
   int64_t last_write = 0;  // FILETIME as one number
+  uint32_t parent = 0;     // the parent key's cell (not checked)
   uint32_t subkey_count = 0;
   uint32_t subkey_list = 0;
   uint32_t value_count = 0;
@@ -76,6 +77,8 @@ class HiveReader {
   LONG ListValues(const KeyNode& key, std::vector<uint32_t>* cells) const;
   LONG ReadValue(uint32_t cell, ValueNode* value) const;
   LONG ReadValueData(const ValueNode& value, std::string* data) const;
+  // Whether the value's data can be read, without reading it out.
+  LONG CheckValueData(const ValueNode& value) const;
 
  private:
   HiveReader() = default;
@@ -84,6 +87,9 @@ class HiveReader {
   LONG Cell(uint32_t cell, uint32_t min_size, const uint8_t** payload, uint32_t* size) const;
   // Calls visit(cell) for every entry of a subkey list, leaves of an index
   // root included; stops early when visit returns false.
+  // Calls sink(bytes, size) for each piece of the value's data in turn.
+  template <typename Sink>
+  LONG VisitValueData(const ValueNode& value, Sink sink) const;
   template <typename Visit>
   LONG WalkList(uint32_t list, uint32_t expected, Visit visit) const;
 

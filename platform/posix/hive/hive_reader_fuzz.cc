@@ -1,11 +1,13 @@
 // libFuzzer target for the hive reader: any bytes are read as a hive, the
-// whole tree walked and a subkey looked up; a crash, a leak or a read outside
-// the input is a fault.
+// whole tree walked and a subkey looked up, and the check that a hive passes
+// before it is served run on it; a crash, a leak or a read outside the input
+// is a fault.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_walk.h"
 
@@ -44,5 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (HiveReader::FromBytes(data, size, &reader) != ERROR_SUCCESS) return 0;
   Visitor visitor(*reader);
   orvik::posix::hive::WalkHive(*reader, visitor);
+  orvik::posix::hive::CheckHiveTree(*reader);
   return 0;
 }

@@ -50,8 +50,12 @@ class Walker {
 }  // namespace
 
 LONG WalkHive(const HiveReader& reader, HiveVisitor& visitor) {
+  return WalkHiveKey(reader, reader.root(), 0, visitor);
+}
+
+LONG WalkHiveKey(const HiveReader& reader, uint32_t cell, int depth, HiveVisitor& visitor) {
   Walker walker(reader, visitor);
-  return walker.Key(reader.root(), 0);
+  return walker.Key(cell, depth);
 }
 
 }  // namespace orvik::posix::hive

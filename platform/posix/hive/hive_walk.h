@@ -27,5 +27,8 @@ class HiveVisitor {
 };
 
 LONG WalkHive(const HiveReader& reader, HiveVisitor& visitor);
+// The same walk from the key at `cell`, which counts as `depth` levels below
+// the root.
+LONG WalkHiveKey(const HiveReader& reader, uint32_t cell, int depth, HiveVisitor& visitor);
 
 }  // namespace orvik::posix::hive

@@ -121,18 +121,30 @@ LONG HiveWriter::Fail(LONG rc) {
 }
 
 void HiveWriter::CloseBin() {
-  if (bins_.empty() || bins_.back().empty()) return;
+  if (bins_.empty() || bins_.back().empty() || last_closed_) return;
   std::vector<uint8_t>& bin = bins_.back();
   const auto rest = static_cast<uint32_t>(bin.size()) - used_;
   if (rest > 0) Store32(bin.data() + used_, rest);  // one free cell to the end
   used_ = static_cast<uint32_t>(bin.size());
-  if (fd_ >= 0) {
-    if (LONG rc = WriteAt(fd_, bin.data(), bin.size(), kBaseBlockSize + bin_offset_.back());
-        rc != ERROR_SUCCESS) {
-      Fail(rc);
-    }
-    std::vector<uint8_t>().swap(bin);
+  last_closed_ = true;
+  // Closed bins go out together, a few hundred per write.
+  if (fd_ >= 0 && bins_size_ - bin_offset_[unwritten_] >= kWriteBatch) WriteClosedBins();
+}
+
+void HiveWriter::WriteClosedBins() {
+  const size_t end = last_closed_ ? bins_.size() : bins_.size() - 1;
+  if (unwritten_ >= end) return;
+  std::vector<uint8_t> batch;
+  batch.reserve(bins_size_ - bin_offset_[unwritten_]);
+  for (size_t i = unwritten_; i < end; ++i) {
+    batch.insert(batch.end(), bins_[i].begin(), bins_[i].end());
+    std::vector<uint8_t>().swap(bins_[i]);
   }
+  if (LONG rc = WriteAt(fd_, batch.data(), batch.size(), kBaseBlockSize + bin_offset_[unwritten_]);
+      rc != ERROR_SUCCESS) {
+    Fail(rc);
+  }
+  unwritten_ = end;
 }
 
 void HiveWriter::Patch(uint32_t offset, const uint8_t* bytes, size_t size) {
@@ -149,7 +161,7 @@ LONG HiveWriter::Allocate(uint64_t payload, uint32_t* cell) {
   if (payload >= kMaxBinsSize) return Fail(ERROR_NOT_ENOUGH_MEMORY);
   const uint64_t size = Align(payload + 4, kCellAlignment);
   // A new bin when the last is full, or already written out.
-  if (bins_.empty() || bins_.back().empty() || bins_.back().size() - used_ < size) {
+  if (bins_.empty() || last_closed_ || bins_.back().size() - used_ < size) {
     CloseBin();
     const uint32_t bin_size = Align(size + kBinHeaderSize, kBinAlignment);
     if (static_cast<uint64_t>(bins_size_) + bin_size > kMaxBinsSize) {
@@ -165,6 +177,7 @@ LONG HiveWriter::Allocate(uint64_t payload, uint32_t* cell) {
     bins_.push_back(std::move(bin));
     bins_size_ += bin_size;
     used_ = kBinHeaderSize;
+    last_closed_ = false;
   }
   *cell = bin_offset_.back() + used_;
   Store32(bins_.back().data() + used_, 0u - static_cast<uint32_t>(size));
@@ -410,6 +423,7 @@ LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp) {
   for (size_t i = 0; i < tail.size(); ++i) Store16(b + kFileNameOffset + 2 * i, tail[i]);
   Store32(b + kChecksumOffset, BaseBlockChecksum(b));
   if (fd_ >= 0) {
+    WriteClosedBins();
     if (LONG rc = WriteAt(fd_, b, base_.size(), 0); rc != ERROR_SUCCESS) return Fail(rc);
   }
   return error_;

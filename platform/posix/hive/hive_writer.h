@@ -87,6 +87,8 @@ class HiveWriter {
   // Writes bytes at an offset from the first bin, in memory or in the file.
   void Patch(uint32_t offset, const uint8_t* bytes, size_t size);
   void CloseBin();
+  // Writes the closed bins not yet in the file, and lets them go.
+  void WriteClosedBins();
   LONG WriteData(std::string_view data, uint32_t* cell);
   LONG WriteSubkeyList(std::vector<Child>& children, uint32_t* cell);
   LONG Fail(LONG rc);
@@ -100,6 +102,9 @@ class HiveWriter {
   std::vector<uint32_t> bin_offset_;   // offset of each bin from the first
   uint32_t bins_size_ = 0;             // bytes of bins so far
   uint32_t used_ = 0;                  // bytes used in the last bin
+  bool last_closed_ = false;           // the last bin takes no more cells
+  size_t unwritten_ = 0;               // the first bin not yet in the file
+  static constexpr uint32_t kWriteBatch = 1 << 20;
   std::vector<OpenKey> open_;
   std::map<std::string, Security> security_;
   std::vector<uint32_t> security_order_;

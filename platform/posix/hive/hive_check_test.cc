@@ -1,0 +1,105 @@
+// The check before a hive is served: damaged trees that a walk by cell
+// offsets alone would follow are refused.
+#include "platform/posix/hive/hive_check.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/hive/hive_format.h"
+#include "platform/posix/hive/hive_writer.h"
+
+namespace orvik::posix::hive {
+namespace {
+
+LONG CheckBytes(const std::string& bytes) {
+  std::unique_ptr<HiveReader> reader;
+  LONG rc =
+      HiveReader::FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &reader);
+  if (rc != ERROR_SUCCESS) return rc;
+  return CheckHiveTree(*reader);
+}
+
+// The root with subkeys k0, k1, k2, and k0 with a subkey s.
+std::string TreeHive() {
+  HiveWriter w;
+  w.BeginKey({u"root", u"", "", 1});
+  for (int i = 0; i < 3; ++i) {
+    w.BeginKey({u"k" + std::u16string(1, static_cast<char16_t>(u'0' + i)), u"", "", 2});
+    w.AddValue(u"v", 4, "1234");
+    if (i == 0) {
+      w.BeginKey({u"s", u"", "", 3});
+      w.EndKey();
+    }
+    w.EndKey();
+  }
+  w.EndKey();
+  w.Finish(u"tree", 3);
+  return w.Bytes();
+}
+
+// Where the pieces of TreeHive lie in its bytes.
+struct Layout {
+  uint32_t root = 0;
+  std::vector<uint32_t> keys;  // k0, k1, k2
+  uint32_t s = 0;
+  size_t root_list = 0;  // byte offset of the root's first list entry
+};
+
+Layout Find(const std::string& bytes) {
+  Layout layout;
+  std::unique_ptr<HiveReader> reader;
+  EXPECT_EQ(
+      HiveReader::FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &reader),
+      ERROR_SUCCESS);
+  KeyNode root;
+  EXPECT_EQ(reader->ReadKey(reader->root(), &root), ERROR_SUCCESS);
+  layout.root = reader->root();
+  EXPECT_EQ(reader->ListSubkeys(root, &layout.keys), ERROR_SUCCESS);
+  KeyNode k0;
+  EXPECT_EQ(reader->ReadKey(layout.keys.at(0), &k0), ERROR_SUCCESS);
+  std::vector<uint32_t> below;
+  EXPECT_EQ(reader->ListSubkeys(k0, &below), ERROR_SUCCESS);
+  layout.s = below.at(0);
+  layout.root_list = kBaseBlockSize + root.subkey_list + 4 + kListEntries;
+  return layout;
+}
+
+void Put32(std::string& bytes, size_t at, uint32_t value) {
+  Store32(reinterpret_cast<uint8_t*>(bytes.data()) + at, value);
+}
+
+size_t KeyField(uint32_t cell, size_t field) { return kBaseBlockSize + cell + 4 + field; }
+
+TEST(HiveCheckTest, RefusesTreesThatReachAKeyTwiceOrByTheWrongWay) {
+  const std::string good = TreeHive();
+  const Layout at = Find(good);
+  std::string root_below = good;
+  Put32(root_below, at.root_list + 8, at.root);
+  std::string listed_twice = good;
+  Put32(listed_twice, at.root_list + 8, at.keys[0]);
+  std::string other_parent = good;
+  Put32(other_parent, at.root_list + 8, at.s);
+  std::string wrong_parent_field = good;
+  Put32(wrong_parent_field, KeyField(at.keys[2], kNkParent), at.keys[0]);
+  std::string twin_names = good;
+  twin_names[KeyField(at.keys[1], kNkName) + 1] = '0';  // k1 becomes k0
+  const struct {
+    const char* what;
+    const std::string& bytes;
+    LONG expected;
+  } cases[] = {
+      {"good", good, ERROR_SUCCESS},
+      {"the root as a subkey", root_below, ERROR_REGISTRY_CORRUPT},
+      {"one key listed twice", listed_twice, ERROR_REGISTRY_CORRUPT},
+      {"a key listed under another key", other_parent, ERROR_REGISTRY_CORRUPT},
+      {"a parent field naming another key", wrong_parent_field, ERROR_REGISTRY_CORRUPT},
+      {"two subkeys of one name", twin_names, ERROR_REGISTRY_CORRUPT},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckBytes(c.bytes), c.expected) << c.what;
+}
+
+}  // namespace
+}  // namespace orvik::posix::hive
