@@ -132,9 +132,10 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
 
 // Copies the open hive file into the registry directory, where it stays
 // while the hive is loaded: a clone where the file system shares blocks,
-// else a copy, made durable before the load is committed.
+// else a copy. The copy goes to the disk while the caller checks it; the
+// caller syncs it (`*fd`) before the load is committed, and closes it.
 LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t generation,
-                      std::string* copy) {
+                      std::string* copy, int* fd) {
   *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
   // A load killed before its commit leaves its copy, and its generation is
   // handed out again.
@@ -143,13 +144,13 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
   const unsigned mode = stat(orvik::posix::DatabasePath(store.directory()).c_str(), &database) == 0
                             ? (database.st_mode & 0666)
                             : 0600;
-  const int fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
-  if (fd < 0) return orvik::posix::FileOpenError(errno);
+  *fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
+  if (*fd < 0) return orvik::posix::FileOpenError(errno);
   LONG rc = ERROR_SUCCESS;
-  if (ioctl(fd, FICLONE, source) != 0) {
+  if (ioctl(*fd, FICLONE, source) != 0) {
     off_t offset = 0;
     for (;;) {
-      const ssize_t n = copy_file_range(source, &offset, fd, nullptr, size_t{1} << 30, 0);
+      const ssize_t n = copy_file_range(source, &offset, *fd, nullptr, size_t{1} << 30, 0);
       if (n == 0) break;
       if (n < 0) {
         rc = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
@@ -157,9 +158,13 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
       }
     }
   }
-  if (rc == ERROR_SUCCESS && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
-  if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
-  if (rc != ERROR_SUCCESS) unlink(copy->c_str());
+  if (rc == ERROR_SUCCESS) {
+    sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return ERROR_SUCCESS;
+  }
+  close(*fd);
+  *fd = -1;
+  unlink(copy->c_str());
   return rc;
 }
 
@@ -234,11 +239,16 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     return step.Finish(rc);
   }
   if (hive.generation >= orvik::posix::kMaxHiveGeneration) return step.Finish(ERROR_NO_MORE_ITEMS);
-  if (LONG rc = CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy);
+  int copy_fd = -1;
+  if (LONG rc = CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy, &copy_fd);
       rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  const LONG rc = step.Finish(tree->MountHive(parent, name, &hive));
+  LONG rc = tree->MountHive(parent, name, &hive);
+  // The copy is on the disk before the record that names it.
+  if (rc == ERROR_SUCCESS && fsync(copy_fd) != 0) rc = ERROR_WRITE_FAULT;
+  if (close(copy_fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
+  rc = step.Finish(rc);
   if (rc != ERROR_SUCCESS) unlink(hive.copy.c_str());
   return rc;
 }
