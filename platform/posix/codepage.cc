@@ -210,6 +210,25 @@ std::u16string FoldName(std::u16string_view name) {
   return out;
 }
 
+// How two names order once folded; ASCII names without copies.
+int CompareFoldedNames(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char16_t x = a[i];
+    char16_t y = b[i];
+    if (x >= 0x80 || y >= 0x80) return FoldName(a).compare(FoldName(b));
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - (u'a' - u'A'));
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - (u'a' - u'A'));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  const std::u16string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
+  for (const char16_t c : rest) {
+    if (c >= 0x80) return FoldName(a).compare(FoldName(b));
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
 std::string WideToBytes(std::u16string_view wide) {
   std::string out(wide.size() * 2, '\0');
   for (size_t i = 0; i < wide.size(); ++i) {

@@ -29,6 +29,8 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid = nullptr);
 // The name as registry lookups compare it: every code point replaced by its
 // Unicode simple upper-case mapping.
 std::u16string FoldName(std::u16string_view name);
+// How two names order once folded (FoldName), without copies for ASCII names.
+int CompareFoldedNames(std::u16string_view a, std::u16string_view b);
 
 // UTF-16LE bytes of a wide string and back (an odd trailing byte is dropped).
 std::string WideToBytes(std::u16string_view wide);

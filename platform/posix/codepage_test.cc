@@ -52,6 +52,21 @@ TEST(CodePageTest, FoldNameUsesSimpleUpperCase) {
   EXPECT_EQ(FoldName(std::u16string({0xDCFF, u'x'})), std::u16string({0xDCFF, u'X'}));
 }
 
+// The comparison without copies orders names as their folded forms do.
+TEST(CodePageTest, CompareFoldedNamesOrdersAsFoldNameDoes) {
+  const std::u16string names[] = {u"",       u"a",          u"A",         u"ab",      u"aB",
+                                  u"b",      u"_",          u"Z",         u"z1",      u"\u017F",
+                                  u"s",      u"S",          u"a\u00E4",   u"A\u00C4", u"a\u00E5",
+                                  u"\u00DF", u"\U00010428", u"\U00010400"};
+  auto sign = [](int n) { return (n > 0) - (n < 0); };
+  for (const auto& a : names) {
+    for (const auto& b : names) {
+      EXPECT_EQ(sign(CompareFoldedNames(a, b)), sign(FoldName(a).compare(FoldName(b))))
+          << WideToUtf8(a) << " / " << WideToUtf8(b);
+    }
+  }
+}
+
 TEST(CodePageTest, MultiByteToWideChar) {
   WCHAR buffer[8];
   // -1 takes the terminating zero along.

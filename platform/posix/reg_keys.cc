@@ -13,6 +13,7 @@
 namespace {
 
 using orvik::posix::AnsiToWide;
+using orvik::posix::CompareFoldedNames;
 using orvik::posix::FoldName;
 using orvik::posix::GrantAccess;
 using orvik::posix::KeyHandle;
@@ -28,33 +29,16 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
 // Windows' limit on the depth of a key below its root key.
 constexpr int kMaxKeyDepth = 512;
 
-// How `name`, folded, orders against `folded`; ASCII names without a copy.
-int CompareFolded(std::u16string_view name, std::u16string_view folded) {
-  const size_t n = std::min(name.size(), folded.size());
-  for (size_t i = 0; i < n; ++i) {
-    char16_t c = name[i];
-    if (c >= 0x80) return FoldName(name).compare(folded);
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-    if (c != folded[i]) return c < folded[i] ? -1 : 1;
-  }
-  for (size_t i = n; i < name.size(); ++i) {
-    if (name[i] >= 0x80) return FoldName(name).compare(folded);
-  }
-  if (name.size() == folded.size()) return 0;
-  return name.size() < folded.size() ? -1 : 1;
-}
-
-// The subkey of that folded name from the handle's listing when it is
+// The subkey of that name from the handle's listing when it is
 // current (callers that enumerate subkeys open each in turn).
-bool ListedChild(const KeyHandle& handle, uint64_t stamp, const std::u16string& folded,
-                 KeyId* child) {
+bool ListedChild(const KeyHandle& handle, uint64_t stamp, std::u16string_view name, KeyId* child) {
   if (!handle.children_cached || handle.children_stamp != stamp) return false;
   const auto& children = handle.children;
   size_t low = 0;
   size_t high = children.size();
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
-    const int order = CompareFolded(children[middle].name, folded);
+    const int order = CompareFoldedNames(children[middle].name, name);
     if (order == 0) {
       *child = children[middle].id;
       return true;
@@ -88,7 +72,7 @@ LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, 
     memo = memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i];
     if (memo) {
       key = base.walked_keys[i];
-    } else if (i == 0 && ListedChild(base, step.stamp(), folded[0], &key)) {
+    } else if (i == 0 && ListedChild(base, step.stamp(), name, &key)) {
       // Found in the base key's current listing.
     } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
       folded.pop_back();

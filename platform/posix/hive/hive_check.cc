@@ -17,25 +17,6 @@ namespace {
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
 
-// How two names order once folded; ASCII names without copies.
-int CompareFolded(std::u16string_view a, std::u16string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    char16_t x = a[i];
-    char16_t y = b[i];
-    if (x >= 0x80 || y >= 0x80) return FoldName(a).compare(FoldName(b));
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - (u'a' - u'A'));
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - (u'a' - u'A'));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  const std::u16string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
-  for (const char16_t c : rest) {
-    if (c >= 0x80) return FoldName(a).compare(FoldName(b));
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 class Checker {
  public:
   explicit Checker(const HiveReader& reader) : reader_(reader) {}
@@ -74,7 +55,7 @@ class Checker {
       if (child.parent != key.cell || child.name.size() > kMaxKeyName) {
         return ERROR_REGISTRY_CORRUPT;
       }
-      ordered = ordered && (i == 0 || CompareFolded(previous, child.name) < 0);
+      ordered = ordered && (i == 0 || CompareFoldedNames(previous, child.name) < 0);
       previous = std::move(child.name);
     }
     if (!ordered) {
