@@ -23,16 +23,8 @@ class HiveTest : public OrvikTest {
  protected:
   // A tree with data of every type, nested keys and names beyond ASCII.
   void MakeTree(const std::string& key) {
-    Ok({"ADD", key, "/v", "Name", "/d", "text"});
-    Ok({"ADD", key, "/ve", "/d", "unnamed"});
-    Ok({"ADD", key, "/v", "Count", "/t", "REG_DWORD", "/d", "42"});
-    Ok({"ADD", key, "/v", "Paths", "/t", "REG_MULTI_SZ", "/d", "C:\\a\\0C:\\b"});
-    std::string blob;
-    for (int i = 0; i < 12000; ++i) blob += "0a1b";  // big data: over 16 KiB
-    Ok({"ADD", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob});
-    Ok({"ADD", key + "\\Sub\\Deeper", "/v", "\xc3\xa9t\xc3\xa9", "/d", "\xe6\x97\xa5"});
+    AddEveryKindOfData(key);
     Ok({"ADD", key + "\\Other", "/v", "Empty", "/t", "REG_SZ"});
-    RawSet(key, "Qword", 11, "0102030405060708");
     RawSet(key, "Short", 3, "FE01");
   }
 };

@@ -45,16 +45,8 @@ class LoadTest : public OrvikTest {
   // removes the tree from the registry.
   void MakeHive(const std::string& file) {
     const std::string key = "HKCU\\Software\\Source";
-    Ok({"ADD", key, "/v", "Name", "/d", "text"});
-    Ok({"ADD", key, "/ve", "/d", "unnamed"});
-    Ok({"ADD", key, "/v", "Count", "/t", "REG_DWORD", "/d", "42"});
-    Ok({"ADD", key, "/v", "Paths", "/t", "REG_MULTI_SZ", "/d", "C:\\a\\0C:\\b"});
-    std::string blob;
-    for (int i = 0; i < 12000; ++i) blob += "0a1b";  // big data: over 16 KiB
-    Ok({"ADD", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob});
-    Ok({"ADD", key + "\\Sub\\Deeper", "/v", "\xc3\xa9t\xc3\xa9", "/d", "\xe6\x97\xa5"});
+    AddEveryKindOfData(key);
     Ok({"ADD", key + "\\Other", "/v", "Gone", "/d", "soon"});
-    RawSet(key, "Qword", 11, "0102030405060708");
     Ok({"SAVE", key, file});
     Ok({"DELETE", key});
   }

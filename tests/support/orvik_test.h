@@ -37,6 +37,20 @@ class OrvikTest : public ::testing::Test {
     ASSERT_EQ(r.exit_code, 0) << r.err;
   }
   std::string Query(const std::string& key) { return Orvik({"QUERY", key, "/s"}).out; }
+  // Values of every type under `key` (a string, the unnamed value, a DWORD,
+  // a multi-string, big data over 16 KiB, a QWORD) and a nested key with a
+  // name and data beyond ASCII.
+  void AddEveryKindOfData(const std::string& key) {
+    Ok({"ADD", key, "/v", "Name", "/d", "text"});
+    Ok({"ADD", key, "/ve", "/d", "unnamed"});
+    Ok({"ADD", key, "/v", "Count", "/t", "REG_DWORD", "/d", "42"});
+    Ok({"ADD", key, "/v", "Paths", "/t", "REG_MULTI_SZ", "/d", "C:\\a\\0C:\\b"});
+    std::string blob;
+    for (int i = 0; i < 12000; ++i) blob += "0a1b";
+    Ok({"ADD", key, "/v", "Blob", "/t", "REG_BINARY", "/d", blob});
+    Ok({"ADD", key + "\\Sub\\Deeper", "/v", "\xc3\xa9t\xc3\xa9", "/d", "\xe6\x97\xa5"});
+    RawSet(key, "Qword", 11, "0102030405060708");
+  }
   std::string File(const std::string& name) const { return files_.File(name); }
 
   TempDir registry_;
