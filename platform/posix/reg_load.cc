@@ -130,6 +130,43 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   return rc;
 }
 
+// Copies every byte of `source` to `target`: in the kernel where it can
+// (not between file systems of different kinds), else through a buffer.
+LONG CopyFileBytes(int source, int target) {
+  auto failed = []() -> LONG {
+    return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+  };
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t n = copy_file_range(source, &offset, target, nullptr, size_t{1} << 30, 0);
+    if (n == 0) return ERROR_SUCCESS;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (offset == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                        errno == EOPNOTSUPP || errno == EPERM)) {
+      break;
+    }
+    return failed();
+  }
+  std::vector<char> buffer(size_t{1} << 20);
+  for (;;) {
+    const ssize_t n = read(source, buffer.data(), buffer.size());
+    if (n == 0) return ERROR_SUCCESS;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ERROR_READ_FAULT;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = write(target, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return failed();
+      }
+      done += w;
+    }
+  }
+}
+
 // Copies the open hive file into the registry directory, where it stays
 // while the hive is loaded: a clone where the file system shares blocks,
 // else a copy. The copy goes to the disk while the caller checks it; the
@@ -147,17 +184,7 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
   *fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
   if (*fd < 0) return orvik::posix::FileOpenError(errno);
   LONG rc = ERROR_SUCCESS;
-  if (ioctl(*fd, FICLONE, source) != 0) {
-    off_t offset = 0;
-    for (;;) {
-      const ssize_t n = copy_file_range(source, &offset, *fd, nullptr, size_t{1} << 30, 0);
-      if (n == 0) break;
-      if (n < 0) {
-        rc = errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
-        break;
-      }
-    }
-  }
+  if (ioctl(*fd, FICLONE, source) != 0) rc = CopyFileBytes(source, *fd);
   if (rc == ERROR_SUCCESS) {
     sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return ERROR_SUCCESS;

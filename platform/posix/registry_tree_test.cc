@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -246,6 +248,28 @@ TEST_F(RegistryTreeTest, TheDepthLimitCountsTheHivesLevels) {
                             nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+TEST_F(RegistryTreeTest, AHiveOnAnotherKindOfFileSystemLoads) {
+  // The kernel copies only between file systems of one kind; the copy
+  // falls back to reading and writing.
+  struct statfs shm {};
+  struct statfs here {};
+  const std::string file = File("tree.hiv");
+  MakeHive(file);
+  ASSERT_EQ(statfs(file.c_str(), &here), 0);
+  if (statfs("/dev/shm", &shm) != 0 || shm.f_type == here.f_type || access("/dev/shm", W_OK) != 0) {
+    GTEST_SKIP() << "no file system of another kind at /dev/shm";
+  }
+  const std::string elsewhere = "/dev/shm/orvik-tree-" + std::to_string(getpid()) + ".hiv";
+  WriteFileBytes(elsewhere, ReadFileBytes(file));
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "H", elsewhere.c_str()), ERROR_SUCCESS);
+  HKEY d = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "H\\d", KEY_READ, &d), ERROR_SUCCESS);
+  EXPECT_EQ(Get(d, "v2"), std::string(5000, '\x42'));
+  RegCloseKey(d);
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "H"), ERROR_SUCCESS);
+  unlink(elsewhere.c_str());
 }
 
 TEST_F(RegistryTreeTest, AHiveCopiedIntoRowsByAnEarlierVersionStillUnloads) {
