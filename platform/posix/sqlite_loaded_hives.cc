@@ -215,22 +215,28 @@ LONG SqliteTree::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
 }
 
 LONG SqliteTree::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
-  // Up the parents while they have rows; the bound keeps a damaged store
+  // Up the parents while they have rows, one lookup by id per level: a
+  // recursive query would build and drop a temporary table on every call,
+  // which costs more than the whole climb. The bound keeps a damaged store
   // from looping.
-  if (int rc = Use(depth_in_rows_,
-                   "WITH RECURSIVE up(id, level) AS (SELECT parent, 0 FROM keys WHERE id=? "
-                   "UNION ALL SELECT keys.parent, up.level + 1 FROM keys JOIN up ON keys.id=up.id "
-                   "WHERE up.level < 100000) SELECT id, level FROM up ORDER BY level DESC LIMIT 1");
-      rc != SQLITE_OK) {
+  if (int rc = Use(parent_of_, "SELECT parent FROM keys WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
-  Query q(depth_in_rows_);
-  const int rc = q.Bind(key).Step();
-  if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-  if (rc != SQLITE_ROW) return Fail(rc);
-  *top = q.Int(0);
-  *depth = static_cast<int>(q.Int(1));
-  return ERROR_SUCCESS;
+  constexpr int kMaxLevels = 100000;
+  KeyId at = key;
+  for (int level = -1; level < kMaxLevels; ++level) {
+    Query q(parent_of_);
+    const int rc = q.Bind(at).Step();
+    if (rc == SQLITE_DONE) {
+      if (level < 0) return ERROR_KEY_DELETED;
+      *top = at;
+      *depth = level;
+      return ERROR_SUCCESS;
+    }
+    if (rc != SQLITE_ROW) return Fail(rc);
+    at = q.Int(0);
+  }
+  return ERROR_REGISTRY_CORRUPT;
 }
 
 LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,

@@ -149,7 +149,7 @@ SqliteTree::~SqliteTree() {
   for (Statement* s :
        {&add_hive_, &find_hive_, &find_hive_file_, &remove_hive_, &find_legacy_hive_,
         &find_legacy_hive_file_, &remove_legacy_hive_, &find_generation_, &insert_key_row_,
-        &mark_removed_, &key_removed_, &removed_children_, &depth_in_rows_}) {
+        &mark_removed_, &key_removed_, &removed_children_, &parent_of_}) {
     s->Finalize();
   }
   sqlite3_close_v2(db_);

@@ -182,7 +182,7 @@ class SqliteTree final : public Tree {
   Statement key_data_, set_class_, set_last_write_;
   Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
   Statement find_legacy_hive_, find_legacy_hive_file_, remove_legacy_hive_, find_generation_;
-  Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, depth_in_rows_;
+  Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, parent_of_;
 };
 
 }  // namespace orvik::posix
