@@ -16,6 +16,7 @@
 #include "platform/posix/sqlite_schema.h"
 #include "platform/posix/store_location.h"
 #include "platform/posix/value_forms.h"
+#include "platform/posix/wal_batching_vfs.h"
 
 namespace orvik::posix {
 
@@ -106,7 +107,7 @@ LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_
   const int rc = sqlite3_open_v2(
       path.c_str(), &db,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE,
-      nullptr);
+      WalBatchingVfsName());
   if (rc != SQLITE_OK) {
     sqlite3_close(db);
     if (rc == SQLITE_CANTOPEN_SYMLINK) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
