@@ -80,6 +80,33 @@ const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* lis
   return &handle.values[it->second];
 }
 
+namespace {
+
+bool SameAscii(std::u16string_view wide, const char* ascii) {
+  size_t i = 0;
+  for (; ascii[i] != '\0'; ++i) {
+    const auto c = static_cast<unsigned char>(ascii[i]);
+    if (c >= 0x80 || i >= wide.size() || wide[i] != c) return false;
+  }
+  return i == wide.size();
+}
+
+}  // namespace
+
+const ValueEntry* NextCachedValueAscii(KeyStep& step, const char* name) {
+  KeyHandle& handle = step.handle();
+  if (name == nullptr || !handle.values_cached || handle.values_stamp != step.stamp()) {
+    return nullptr;
+  }
+  for (size_t i = handle.value_hint; i < handle.values.size() && i < handle.value_hint + 2; ++i) {
+    if (SameAscii(handle.values[i].name, name)) {
+      handle.value_hint = i;
+      return &handle.values[i];
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace orvik::posix
 
 namespace orvik::posix {

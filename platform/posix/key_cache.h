@@ -25,6 +25,12 @@ void ForgetChild(KeyHandle& handle, KeyId child, uint64_t before, uint64_t after
 // is not current or has no such value (then ask the tree).
 const ValueEntry* CachedValue(KeyStep& step, std::u16string_view name, bool* listed);
 
+// The same for a name given to an ANSI call, without converting it: the
+// value the listing gives next, when the name is ASCII (the same in every
+// code page) and spelled exactly as that value's; nullptr otherwise (then
+// convert the name and use CachedValue).
+const ValueEntry* NextCachedValueAscii(KeyStep& step, const char* name);
+
 // The ANSI form of the data a listed value (from CachedValue, data carried
 // along) holds, converted once for the calls that ask for it in turn.
 const std::string& CachedAnsiData(KeyHandle& handle, const ValueEntry& value);

@@ -24,16 +24,29 @@ std::u16string AnsiName(LPCSTR name) {
   return orvik::posix::AnsiToWide(name != nullptr ? name : "");
 }
 
-LONG QueryValue(HKEY key, const std::u16string& name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                LPDWORD size, bool ansi) {
+// Reads a value named in ANSI (`ansi_name`, with `ansi`) or in UTF-16.
+LONG QueryValue(HKEY key, LPCSTR ansi_name, LPCWSTR wide_name, LPDWORD reserved, LPDWORD type,
+                LPBYTE data, LPDWORD size, bool ansi) {
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   KeyStep step;
   if (LONG rc = step.Start(key, KEY_QUERY_VALUE, KeyStep::kRead); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
   orvik::posix::StoredValue value;
-  bool listed = false;
-  const orvik::posix::ValueEntry* cached = orvik::posix::CachedValue(step, name, &listed);
-  if (listed && cached == nullptr) return step.Finish(ERROR_FILE_NOT_FOUND);
+  // Callers read a listing's values in turn by the names it gave: those are
+  // found without converting the name.
+  const orvik::posix::ValueEntry* cached =
+      ansi ? orvik::posix::NextCachedValueAscii(step, ansi_name) : nullptr;
+  std::u16string converted_name;
+  std::u16string_view name;
+  if (cached != nullptr) {
+    name = cached->name;
+  } else {
+    converted_name = ansi ? AnsiName(ansi_name) : WideName(wide_name);
+    name = converted_name;
+    if (LONG rc = orvik::posix::CheckValueName(name); rc != ERROR_SUCCESS) return step.Finish(rc);
+    bool listed = false;
+    cached = orvik::posix::CachedValue(step, name, &listed);
+    if (listed && cached == nullptr) return step.Finish(ERROR_FILE_NOT_FOUND);
+  }
   // A listed value that carries its data is answered from the listing
   // without a copy; others are read from the tree.
   std::string_view bytes;
@@ -82,12 +95,12 @@ LONG SetValue(HKEY key, const std::u16string& name, DWORD type, const BYTE* data
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-  return QueryValue(hKey, AnsiName(lpValueName), lpReserved, lpType, lpData, lpcbData, true);
+  return QueryValue(hKey, lpValueName, nullptr, lpReserved, lpType, lpData, lpcbData, true);
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData) {
-  return QueryValue(hKey, WideName(lpValueName), lpReserved, lpType, lpData, lpcbData, false);
+  return QueryValue(hKey, nullptr, lpValueName, lpReserved, lpType, lpData, lpcbData, false);
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,

@@ -257,8 +257,9 @@ TEST_F(ValuesTest, ReadsFromAListingFindEachValueInAnyOrderAndCase) {
   SetBytes(key_, "Third", REG_BINARY, Bytes({3, 0, 3}));
   SetString(key_, "Large", std::string(3000, 'x'));  // not carried with the listing
   SetString(key_, "Fifth", "five");
-  ASSERT_EQ(ValueNames(key_),
-            (std::vector<std::string>{"First", "Second", "Third", "Large", "Fifth"}));
+  SetString(key_, "Caf\xC3\xA9", "six");
+  ASSERT_EQ(ValueNames(key_), (std::vector<std::string>{"First", "Second", "Third", "Large",
+                                                        "Fifth", "Caf\xC3\xA9"}));
   const std::string large = std::string(3000, 'x') + std::string(1, '\0');
   struct Case {
     const char* name;
@@ -270,11 +271,17 @@ TEST_F(ValuesTest, ReadsFromAListingFindEachValueInAnyOrderAndCase) {
       {"Third", Bytes({3, 0, 3})},
       {"Large", large},
       {"Fifth", std::string("five\0", 5)},
+      {"Caf\xC3\xA9", std::string("six\0", 4)},  // not ASCII
+      {"CAF\xC3\x89", std::string("six\0", 4)},
+      {"Fifth", std::string("five\0", 5)},
+      {"Caf", "<error 2>"},  // a part of the next name, or more than it
+      {"Caf\xC3\xA9s", "<error 2>"},
       {"Second", std::string("two \xC3\xA9\0", 7)},  // backwards
       {"FIRST", std::string("one\0", 4)},            // another case
       {"fifth", std::string("five\0", 5)},
       {"Missing", "<error 2>"},
       {"Thir", "<error 2>"},
+      {"Thirds", "<error 2>"},
       {"second", std::string("two \xC3\xA9\0", 7)},
   };
   for (const Case& read : reads) EXPECT_EQ(Get(key_, read.name), read.expected) << read.name;
