@@ -146,6 +146,13 @@ std::u16string AnsiToWide(std::string_view bytes) {
 
 std::string WideToAnsi(std::u16string_view wide, char default_char, bool* used_default) {
   std::string out;
+  // Most names and texts are ASCII: one byte a character.
+  if (std::all_of(wide.begin(), wide.end(), [](char16_t c) { return c < 0x80; })) {
+    out.resize(wide.size());
+    std::transform(wide.begin(), wide.end(), out.begin(),
+                   [](char16_t c) { return static_cast<char>(c); });
+    return out;
+  }
   out.reserve(wide.size());
   ForEachCodePoint(wide, [&](char32_t cp, bool lone) {
     if (!lone) {

@@ -24,6 +24,13 @@ struct KeyHandle {
   bool checked = false;
   uint64_t checked_stamp = 0;
 
+  // The key's class, security and last write time as of the tree stamp:
+  // the key information is asked for more than once per key as a tree is
+  // listed.
+  bool header_cached = false;
+  uint64_t header_stamp = 0;
+  KeyInfo header;
+
   // Subkeys and values in enumeration order with their ANSI names, valid
   // while the tree stamp is unchanged.
   bool children_cached = false;

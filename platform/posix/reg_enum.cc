@@ -70,10 +70,16 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   }
   // The counts and longest lengths come from the key's listings, which the
   // enumeration that usually follows then finds ready.
-  orvik::posix::KeyInfo info;
-  if (LONG rc = step.tree().GetKeyHeader(step.handle().key, &info); rc != ERROR_SUCCESS) {
-    return step.Finish(rc);
+  orvik::posix::KeyHandle& handle = step.handle();
+  if (!handle.header_cached || handle.header_stamp != step.stamp()) {
+    handle.header_cached = false;
+    if (LONG rc = step.tree().GetKeyHeader(handle.key, &handle.header); rc != ERROR_SUCCESS) {
+      return step.Finish(rc);
+    }
+    handle.header_cached = true;
+    handle.header_stamp = step.stamp();
   }
+  orvik::posix::KeyInfo info = handle.header;
   if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   step.Finish(ERROR_SUCCESS);

@@ -62,6 +62,7 @@ class Query {
 
   int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   bool IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  int Type(int column) const { return sqlite3_column_type(stmt_, column); }
   std::string_view Blob(int column) const {
     const void* data = sqlite3_column_blob(stmt_, column);
     const int size = sqlite3_column_bytes(stmt_, column);

@@ -730,11 +730,12 @@ LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   // One range of the table, in order of name; the creation order is the
-  // order of the ids.
-  if (int rc =
-          Use(list_values_,
-              "SELECT id, name, type, length(data), CASE WHEN length(data) <= 1024 THEN data END, "
-              "fit_size FROM vals WHERE key=?");
+  // order of the ids. A datum of up to 1 KiB comes along (a blob), a larger
+  // one only with its size (an integer).
+  if (int rc = Use(list_values_,
+                   "SELECT id, name, type, fit_size, "
+                   "CASE WHEN length(data) <= 1024 THEN data ELSE length(data) END "
+                   "FROM vals WHERE key=?");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -743,18 +744,23 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   q.Bind(key);
   int rc = SQLITE_OK;
   while ((rc = q.Step()) == SQLITE_ROW) {
-    ValueEntry entry;
+    ValueEntry& entry = values->emplace_back();
     entry.ref = q.Int(0);
     entry.name = BytesToWide(q.Blob(1));
     entry.type = ToDword(q.Int(2));
-    entry.size = static_cast<size_t>(q.Int(3));
-    if (!q.IsNull(4)) entry.data = std::string(q.Blob(4));
-    entry.fit_size = static_cast<size_t>(q.Int(5));
-    values->push_back(std::move(entry));
+    entry.fit_size = static_cast<size_t>(q.Int(3));
+    if (q.Type(4) == SQLITE_INTEGER) {
+      entry.size = static_cast<size_t>(q.Int(4));
+    } else {
+      entry.data = std::string(q.Blob(4));
+      entry.size = entry.data->size();
+    }
   }
   if (rc != SQLITE_DONE) return Fail(rc);
-  std::sort(values->begin(), values->end(),
-            [](const ValueEntry& a, const ValueEntry& b) { return a.ref < b.ref; });
+  const auto by_id = [](const ValueEntry& a, const ValueEntry& b) { return a.ref < b.ref; };
+  if (!std::is_sorted(values->begin(), values->end(), by_id)) {
+    std::sort(values->begin(), values->end(), by_id);
+  }
   return ERROR_SUCCESS;
 }
 

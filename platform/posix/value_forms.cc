@@ -18,6 +18,17 @@ std::string StoredFromAnsi(DWORD type, std::string_view data) {
 
 std::string AnsiFromStored(DWORD type, std::string_view data) {
   if (!IsStringType(type)) return std::string(data);
+  // ASCII text: every other byte, without going through UTF-16.
+  if (data.size() % 2 == 0) {
+    std::string out(data.size() / 2, '\0');
+    bool ascii = true;
+    for (size_t i = 0; i < out.size() && ascii; ++i) {
+      const auto low = static_cast<unsigned char>(data[2 * i]);
+      ascii = low < 0x80 && data[2 * i + 1] == 0;
+      out[i] = static_cast<char>(low);
+    }
+    if (ascii) return out;
+  }
   return WideToAnsi(BytesToWide(data));
 }
 
