@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/key_cache.h"
@@ -151,15 +152,19 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   const KeyHandle& handle = step.handle();
   if (dwIndex >= handle.values.size()) return step.Finish(ERROR_NO_MORE_ITEMS);
   const auto& value = handle.values[dwIndex];
-  std::string data;
+  // Carried data in its ANSI form is kept with the handle for the reads of
+  // the same value that usually follow.
+  std::string read;
+  std::string_view data;
   if (lpcbData != nullptr) {
     if (value.data) {
-      data = AnsiFromStored(value.type, *value.data);
+      data = orvik::posix::CachedAnsiData(step.handle(), value);
     } else {
-      if (LONG rc = step.tree().ReadValueData(value.ref, &data); rc != ERROR_SUCCESS) {
+      if (LONG rc = step.tree().ReadValueData(value.ref, &read); rc != ERROR_SUCCESS) {
         return step.Finish(rc);
       }
-      data = AnsiFromStored(value.type, data);
+      read = AnsiFromStored(value.type, read);
+      data = read;
     }
   }
   step.Finish(ERROR_SUCCESS);
