@@ -20,6 +20,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace orvik::posix {
 namespace {
@@ -34,7 +35,11 @@ constexpr size_t kMaxGathered = kPiece;
 struct File {
   sqlite3_file base{};
   sqlite3_file* below = nullptr;  // the file of the layer below, stored after this one
+  const char* name = nullptr;     // as SQLite opened it; valid until the close
   bool log = false;               // the write-ahead log: the only file gathered
+  // A database file and its log, linked while both are open: the log's
+  // gathered frames go out before the database's write lock is released.
+  File* partner = nullptr;
   bool commit_page_next = false;  // the next write is the page of a commit frame
   sqlite3_int64 gathered_at = 0;
   std::string gathered;
@@ -46,6 +51,10 @@ struct File {
 constexpr int kBelowOffset = static_cast<int>((sizeof(File) + 15) / 16 * 16);
 
 File* Of(sqlite3_file* file) { return reinterpret_cast<File*>(file); }
+
+// The open database files, where a log opened later finds its own.
+std::mutex g_databases_mutex;
+std::vector<File*> g_databases;
 sqlite3_vfs* Below(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->pAppData); }
 const sqlite3_io_methods* BelowMethods(File* f) { return f->below->pMethods; }
 
@@ -80,12 +89,14 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
   }
   const sqlite3_int64 end = offset + amount;
   if (IsCommitHeader(data, amount)) {
+    // Whatever follows a commit header goes out with it at once.
+    f->commit_page_next = true;
     if (offset < f->written_end) {
-      // The header of a frame this transaction wrote before, which SQLite
-      // rewrites in place: no page follows it, so it goes out at once.
+      // The header of a frame written before, which SQLite may rewrite in
+      // place with no page after it, or a log another process began anew:
+      // it goes out alone.
       return BelowMethods(f)->xWrite(f->below, data, amount, offset);
     }
-    f->commit_page_next = true;
   }
   if (f->gathered.empty()) f->gathered_at = offset;
   f->gathered.append(static_cast<const char*>(data), static_cast<size_t>(amount));
@@ -97,6 +108,11 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
 int Close(sqlite3_file* file) {
   File* f = Of(file);
   Flush(f);  // only frames of a transaction that did not commit can be left
+  if (f->partner != nullptr) f->partner->partner = nullptr;
+  if (!f->log) {
+    const std::lock_guard<std::mutex> lock(g_databases_mutex);
+    std::erase(g_databases, f);
+  }
   const int rc = BelowMethods(f)->xClose(f->below);
   f->~File();
   return rc;
@@ -154,6 +170,12 @@ int ShmMap(sqlite3_file* file, int region, int size, int extend, void volatile**
 int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
   File* f = Of(file);
   if (BelowMethods(f)->iVersion < 2) return SQLITE_IOERR_SHMLOCK;
+  // Lock 0 is the log's write lock: what this writer gathered goes out
+  // before another may write. A commit has gone out already; this is what a
+  // transaction that did not commit wrote, beyond the log's valid end.
+  if ((flags & SQLITE_SHM_UNLOCK) != 0 && offset == 0 && f->partner != nullptr) {
+    Flush(f->partner);
+  }
   return BelowMethods(f)->xShmLock(f->below, offset, n, flags);
 }
 void ShmBarrier(sqlite3_file* file) {
@@ -201,7 +223,7 @@ int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int*
   File* f = new (file) File;
   f->below = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kBelowOffset);
   f->below->pMethods = nullptr;
-  f->log = (flags & SQLITE_OPEN_WAL) != 0;
+  f->name = name;
   const int rc = Below(vfs)->xOpen(Below(vfs), name, f->below, flags, out_flags);
   if (f->below->pMethods == nullptr) {
     // SQLite calls no method of a file whose open left no methods.
@@ -210,6 +232,23 @@ int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int*
     return rc == SQLITE_OK ? SQLITE_CANTOPEN : rc;
   }
   f->base.pMethods = &kMethods;
+  const std::lock_guard<std::mutex> lock(g_databases_mutex);
+  if ((flags & SQLITE_OPEN_MAIN_DB) != 0) {
+    g_databases.push_back(f);
+  } else if ((flags & SQLITE_OPEN_WAL) != 0) {
+    // SQLite names a log within the same block as its database, so the
+    // database's own name is found by address; a log whose database is not
+    // found is written as SQLite writes it.
+    const char* database = sqlite3_filename_database(name);
+    for (File* candidate : g_databases) {
+      if (candidate->name == database && candidate->partner == nullptr) {
+        f->log = true;
+        f->partner = candidate;
+        candidate->partner = f;
+        break;
+      }
+    }
+  }
   return rc;
 }
 

@@ -112,5 +112,60 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"beyond_the_buffer", 2000, 600, 3000, 1}),
     [](const testing::TestParamInfo<Case>& param) { return std::string(param.param.label); });
 
+// Two writers through the layer on one store, as two processes are: one
+// begins the log anew under the other, or rolls back a transaction whose
+// frames it had gathered while the other then commits at the same place.
+TEST(WalBatchingWritersTest, WritersSharingALogLoseNothing) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("orvik-wal-batching-writers-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "copy");
+  {
+    Db first(dir / "store.db", WalBatchingVfsName());
+    first.Exec(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0; "
+        "PRAGMA cache_size=5; CREATE TABLE t(id INTEGER PRIMARY KEY, data BLOB)");
+    Db second(dir / "store.db", WalBatchingVfsName());
+    second.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0");
+    Db reader(dir / "store.db", nullptr);
+    auto insert = [](int count) {
+      return "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+             std::to_string(count) + ") INSERT INTO t(data) SELECT randomblob(300) FROM n";
+    };
+    // Enough to spill a few pages, few enough that they are all still
+    // gathered when the transaction rolls back.
+    const int rolled_back = 40;
+    long rows = 0;
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE(round);
+      // The first writer's log reaches far; the second begins it anew.
+      first.Exec(insert(400));
+      rows += 400;
+      second.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+      second.Exec("INSERT INTO t(data) VALUES(randomblob(10))");
+      first.Exec("INSERT INTO t(data) VALUES(randomblob(10))");
+      rows += 2;
+      EXPECT_EQ(reader.Text("SELECT count(*) FROM t"), std::to_string(rows));
+      // Frames gathered for a transaction that rolls back, then a commit of
+      // the other writer where they would have gone, then a read.
+      first.Exec("BEGIN");
+      first.Exec(insert(rolled_back));
+      first.Exec("ROLLBACK");
+      second.Exec("INSERT INTO t(data) VALUES(randomblob(10))");
+      rows += 1;
+      EXPECT_EQ(first.Text("SELECT count(*) FROM t"), std::to_string(rows));
+      EXPECT_EQ(reader.Text("SELECT count(*) FROM t"), std::to_string(rows));
+      EXPECT_EQ(reader.Text("PRAGMA integrity_check"), "ok");
+    }
+    for (const char* name : {"store.db", "store.db-wal"}) {
+      fs::copy_file(dir / name, dir / "copy" / name);
+    }
+    Db recovered(dir / "copy" / "store.db", nullptr);
+    EXPECT_EQ(recovered.Text("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(recovered.Text("SELECT count(*) FROM t"), std::to_string(rows));
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace orvik::posix
