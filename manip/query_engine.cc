@@ -46,8 +46,9 @@ void PrintKeyHeader(Console& out, const TRegistry& registry, const std::string& 
 }
 
 void PrintValueLine(Console& out, TRegistry& registry, const std::string& value_name) {
-  const std::string text = ReadValueAsText(registry, value_name);
-  const DWORD type = QueryValueType(registry, value_name);
+  // Type and data in one read: the same text as reading them one by one.
+  DWORD type = REG_NONE;
+  const std::string text = ReadValueTypeAndText(registry, value_name, type);
   const std::string type_name = TypeNameOf(type);
   if (value_name.empty()) {
     out.Line(kIndent + std::string("<NO NAME> ") + type_name + " " + text);
