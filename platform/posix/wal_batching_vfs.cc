@@ -108,9 +108,9 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
 int Close(sqlite3_file* file) {
   File* f = Of(file);
   Flush(f);  // only frames of a transaction that did not commit can be left
-  if (f->partner != nullptr) f->partner->partner = nullptr;
-  if (!f->log) {
+  {
     const std::lock_guard<std::mutex> lock(g_databases_mutex);
+    if (f->partner != nullptr) f->partner->partner = nullptr;
     std::erase(g_databases, f);
   }
   const int rc = BelowMethods(f)->xClose(f->below);
