@@ -54,6 +54,14 @@ struct KeyHandle {
   uint64_t walked_stamp = 0;
   std::vector<std::u16string> walked_names;
   std::vector<KeyId> walked_keys;
+  // The key under which the last walk from this key ended, and from the
+  // second walk that ends under it on, its subkeys, valid while the tree
+  // stamp is unchanged: a tree's keys opened one after another by their full
+  // paths then cost one listing per parent instead of one lookup per key.
+  KeyId walk_parent = 0;
+  uint64_t walk_parent_stamp = 0;
+  bool walk_parent_listed = false;
+  std::vector<ChildEntry> walk_parent_children;
 };
 
 class HandleTable {

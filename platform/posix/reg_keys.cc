@@ -13,6 +13,7 @@
 namespace {
 
 using orvik::posix::AnsiToWide;
+using orvik::posix::ChildEntry;
 using orvik::posix::CompareFoldedNames;
 using orvik::posix::FoldName;
 using orvik::posix::GrantAccess;
@@ -29,11 +30,9 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
 // Windows' limit on the depth of a key below its root key.
 constexpr int kMaxKeyDepth = 512;
 
-// The subkey of that name from the handle's listing when it is
-// current (callers that enumerate subkeys open each in turn).
-bool ListedChild(const KeyHandle& handle, uint64_t stamp, std::u16string_view name, KeyId* child) {
-  if (!handle.children_cached || handle.children_stamp != stamp) return false;
-  const auto& children = handle.children;
+// The subkey of that name in a listing of subkeys in order of their folded
+// names.
+bool FindListed(const std::vector<ChildEntry>& children, std::u16string_view name, KeyId* child) {
   size_t low = 0;
   size_t high = children.size();
   while (low < high) {
@@ -50,6 +49,35 @@ bool ListedChild(const KeyHandle& handle, uint64_t stamp, std::u16string_view na
     }
   }
   return false;
+}
+
+// The subkey of that name from the handle's listing when it is
+// current (callers that enumerate subkeys open each in turn).
+bool ListedChild(const KeyHandle& handle, uint64_t stamp, std::u16string_view name, KeyId* child) {
+  if (!handle.children_cached || handle.children_stamp != stamp) return false;
+  return FindListed(handle.children, name, child);
+}
+
+// The subkey of that name of `parent`, the key above the last one of a walk
+// from the base, from the listing kept for the walks that end under the same
+// key; false when there is none yet (then ask the tree).
+bool ListedUnderWalk(KeyStep& step, KeyId parent, std::u16string_view name, KeyId* child) {
+  KeyHandle& base = step.handle();
+  if (base.walk_parent != parent || base.walk_parent_stamp != step.stamp()) {
+    base.walk_parent = parent;
+    base.walk_parent_stamp = step.stamp();
+    base.walk_parent_listed = false;
+    base.walk_parent_children.clear();
+    return false;
+  }
+  if (!base.walk_parent_listed) {
+    if (step.tree().ListChildren(parent, &base.walk_parent_children) != ERROR_SUCCESS) {
+      base.walk_parent_children.clear();
+      return false;
+    }
+    base.walk_parent_listed = true;
+  }
+  return FindListed(base.walk_parent_children, name, child);
 }
 
 // Follows `names` from the step's key; *found is the number of names that
@@ -74,6 +102,8 @@ LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, 
       key = base.walked_keys[i];
     } else if (i == 0 && ListedChild(base, step.stamp(), name, &key)) {
       // Found in the base key's current listing.
+    } else if (i > 0 && i + 1 == names.size() && ListedUnderWalk(step, key, name, &key)) {
+      // Found in the listing of the parent of the walks' last keys.
     } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
       folded.pop_back();
       break;

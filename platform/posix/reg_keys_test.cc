@@ -123,6 +123,60 @@ TEST_F(KeysTest, PathsThatPartOnTheWayReachTheirOwnKeys) {
   }
 }
 
+TEST_F(KeysTest, SiblingsOpenedByFullPathsFollowChanges) {
+  // Keys opened one after another by their full paths, as a tree listing
+  // does, found from a listing of their parent that changes in between, by
+  // this process and by another.
+  for (const char* name : {"K0", "K1", "K2", "K3"}) {
+    RegCloseKey(Create(HKEY_CURRENT_USER, std::string("Software\\Many\\") + name));
+  }
+  auto other = [this](const std::vector<std::string>& args) {
+    orvik::test::RunOptions options;
+    options.env = {{"ORVIK_REGISTRY", RegistryDir()}};
+    return orvik::test::RunProgram(orvik::test::BuildDir() + "/orvik-registry-tool", args, options)
+        .out;
+  };
+  enum class Do { kOpen, kMissing, kCreate, kDelete, kOtherCreate, kOtherDelete };
+  struct Step {
+    Do what;
+    const char* name;
+  };
+  const Step steps[] = {
+      {Do::kOpen, "K0"},    {Do::kOpen, "K1"},        {Do::kOpen, "k2"},
+      {Do::kMissing, "K4"}, {Do::kCreate, "K4"},      {Do::kOpen, "K4"},
+      {Do::kOpen, "K3"},    {Do::kDelete, "K1"},      {Do::kMissing, "K1"},
+      {Do::kOpen, "K2"},    {Do::kOtherCreate, "K5"}, {Do::kOpen, "K5"},
+      {Do::kOpen, "K0"},    {Do::kOtherDelete, "K0"}, {Do::kMissing, "K0"},
+      {Do::kOpen, "k5"},
+  };
+  for (const Step& step : steps) {
+    const std::string path = std::string("Software\\Many\\") + step.name;
+    SCOPED_TRACE(path);
+    HKEY key = nullptr;
+    switch (step.what) {
+      case Do::kOpen:
+        ASSERT_EQ(Open(HKEY_CURRENT_USER, path, KEY_READ, &key), ERROR_SUCCESS);
+        RegCloseKey(key);
+        break;
+      case Do::kMissing:
+        EXPECT_EQ(Open(HKEY_CURRENT_USER, path, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+        break;
+      case Do::kCreate:
+        RegCloseKey(Create(HKEY_CURRENT_USER, path));
+        break;
+      case Do::kDelete:
+        ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str()), ERROR_SUCCESS);
+        break;
+      case Do::kOtherCreate:
+        EXPECT_EQ(other({"create", "HKCU\\" + path, "0xF003F"}), "0\n");
+        break;
+      case Do::kOtherDelete:
+        EXPECT_EQ(other({"delete-key", "HKCU\\" + path}), "0\n");
+        break;
+    }
+  }
+}
+
 TEST_F(KeysTest, EmptyPathOpensAnIndependentHandleToTheSameKey) {
   HKEY first = Create(HKEY_CURRENT_USER, "Software\\Same");
   HKEY second = nullptr;
