@@ -740,11 +740,15 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
     return Fail(rc);
   }
   static_assert(kCarriedDataSize == 1024);
+  // The rows gather in a vector kept for every listing; the handle's list
+  // then takes exactly the room it needs (handles keep their lists).
+  std::vector<ValueEntry>& rows = listing_rows_;
+  rows.clear();
   Query q(list_values_);
   q.Bind(key);
   int rc = SQLITE_OK;
   while ((rc = q.Step()) == SQLITE_ROW) {
-    ValueEntry& entry = values->emplace_back();
+    ValueEntry& entry = rows.emplace_back();
     entry.ref = q.Int(0);
     entry.name = BytesToWide(q.Blob(1));
     entry.type = ToDword(q.Int(2));
@@ -758,9 +762,8 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   }
   if (rc != SQLITE_DONE) return Fail(rc);
   const auto by_id = [](const ValueEntry& a, const ValueEntry& b) { return a.ref < b.ref; };
-  if (!std::is_sorted(values->begin(), values->end(), by_id)) {
-    std::sort(values->begin(), values->end(), by_id);
-  }
+  if (!std::is_sorted(rows.begin(), rows.end(), by_id)) std::sort(rows.begin(), rows.end(), by_id);
+  values->assign(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
   return ERROR_SUCCESS;
 }
 

@@ -183,6 +183,7 @@ class SqliteTree final : public Tree {
   Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
   Statement find_legacy_hive_, find_legacy_hive_file_, remove_legacy_hive_, find_generation_;
   Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, parent_of_;
+  std::vector<ValueEntry> listing_rows_;  // ListValues gathers its rows here
 };
 
 }  // namespace orvik::posix
