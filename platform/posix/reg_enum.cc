@@ -72,7 +72,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   // The counts and longest lengths come from the key's listings, which the
   // enumeration that usually follows then finds ready.
   orvik::posix::KeyHandle& handle = step.handle();
-  if (!handle.header_cached || handle.header_stamp != step.stamp()) {
+  // The key's own row is read only for what comes from it, and a listing
+  // only for the figures taken from it.
+  const bool wants_header = lpClass != nullptr || lpcchClass != nullptr ||
+                            lpcbSecurityDescriptor != nullptr || lpftLastWriteTime != nullptr;
+  if (wants_header && (!handle.header_cached || handle.header_stamp != step.stamp())) {
     handle.header_cached = false;
     if (LONG rc = step.tree().GetKeyHeader(handle.key, &handle.header); rc != ERROR_SUCCESS) {
       return step.Finish(rc);
@@ -80,9 +84,13 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
     handle.header_cached = true;
     handle.header_stamp = step.stamp();
   }
-  orvik::posix::KeyInfo info = handle.header;
-  if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
-  if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  orvik::posix::KeyInfo info = wants_header ? handle.header : orvik::posix::KeyInfo{};
+  if (lpcSubKeys != nullptr || lpcbMaxSubKeyLen != nullptr || lpcbMaxClassLen != nullptr) {
+    if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  }
+  if (lpcValues != nullptr || lpcbMaxValueNameLen != nullptr || lpcbMaxValueLen != nullptr) {
+    if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
+  }
   step.Finish(ERROR_SUCCESS);
   SummarizeListings(step.handle(), &info);
   if (lpcSubKeys != nullptr) *lpcSubKeys = info.subkeys;
