@@ -8,9 +8,11 @@
 // anything, so a commit is in the file once it is visible and a failed write
 // fails the commit as before. Every other use of the log (a read, a sync, its
 // size, a truncation, a write elsewhere, the close) writes what is gathered
-// first, so the file never differs from what SQLite wrote when anyone looks;
-// a process killed with frames gathered loses only a transaction that had not
-// committed, which SQLite would discard anyway.
+// first, and so does the release of the log's write lock, so the file never
+// differs from what SQLite wrote when anyone looks, and frames of a
+// transaction that rolled back never land on what another writer commits
+// later; a process killed with frames gathered loses only a transaction that
+// had not committed, which SQLite would discard anyway.
 #include "platform/posix/wal_batching_vfs.h"
 
 #include <sqlite3.h>
@@ -55,6 +57,7 @@ File* Of(sqlite3_file* file) { return reinterpret_cast<File*>(file); }
 // The open database files, where a log opened later finds its own.
 std::mutex g_databases_mutex;
 std::vector<File*> g_databases;
+
 sqlite3_vfs* Below(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->pAppData); }
 const sqlite3_io_methods* BelowMethods(File* f) { return f->below->pMethods; }
 
