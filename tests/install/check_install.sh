@@ -25,8 +25,8 @@ for program in orvik orvik-regedit; do
   [ -x "$prefix/bin/$program" ] || fail "$prefix/bin/$program is missing"
 done
 for page in orvik orvik-regedit; do
-  [ -f "$prefix/share/man/man1/$page.1" ] || fail "manual page $page.1 is missing"
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
+  [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "manual page $page.1.gz is missing"
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"
 done
 
@@ -38,4 +38,5 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\InstallCheck]\r\n"Greeting
 "$prefix/bin/orvik" QUERY 'HKCU\Software\InstallCheck' /v Greeting >query.out ||
   fail "QUERY failed: $(cat query.out)"
 grep -qi 'greeting.*REG_SZ.*hello' query.out || fail "QUERY did not show the imported value: $(cat query.out)"
+
 echo "install check passed: $prefix"
