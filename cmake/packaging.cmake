@@ -1,8 +1,8 @@
 # Installing Orvik on Linux (`cmake --install build --prefix DIR`) and its
 # Debian package (`cpack -G DEB` in the build directory): the two programs in
 # bin/, side by side so that orvik finds the editor, their manual pages
-# (compressed, as Debian expects them), and the copyright file and
-# changelog in Debian's formats.
+# (compressed, as Debian expects them), the bash completion, and the
+# copyright file and changelog in Debian's formats.
 include(GNUInstallDirs)
 
 install(TARGETS orvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -30,6 +30,14 @@ orvik_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${ORVIK_PACKAGE_FILES}/chan
 add_custom_target(orvik_package_files ALL
   DEPENDS ${ORVIK_MAN_PAGES} ${ORVIK_PACKAGE_FILES}/changelog.gz)
 install(FILES ${ORVIK_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# bash-completion loads completions/<command> when <command> is first
+# completed; one script serves both programs.
+set(ORVIK_COMPLETIONS ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+file(CREATE_LINK orvik ${ORVIK_PACKAGE_FILES}/orvik-regedit SYMBOLIC)
+install(FILES ${PROJECT_SOURCE_DIR}/completion/orvik.bash DESTINATION ${ORVIK_COMPLETIONS}
+  RENAME orvik)
+install(FILES ${ORVIK_PACKAGE_FILES}/orvik-regedit DESTINATION ${ORVIK_COMPLETIONS})
 
 # The package's changelog names the version it describes first; a version
 # raised without a changelog entry would ship a package that contradicts it.
