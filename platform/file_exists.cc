@@ -1,4 +1,5 @@
-// FileExists on Windows: the file's attributes.
+// FileExists over the file attributes the platform reports (on POSIX, those
+// of stat): anything that is there and is not a directory.
 #include "platform/file_exists.h"
 
 #include "platform/platform.h"
