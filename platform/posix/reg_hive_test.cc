@@ -7,7 +7,7 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_walk.h"
-#include "platform/posix/registry_fixture.h"
+#include "platform/posix/testing/registry_fixture.h"
 #include "platform/posix/token.h"
 
 namespace orvik::posix {

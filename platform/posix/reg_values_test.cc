@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_fixture.h"
+#include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {
 namespace {

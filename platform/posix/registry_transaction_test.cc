@@ -2,7 +2,7 @@
 // commit, undone whole on discard or after a failed change.
 #include "platform/posix/registry_transaction.h"
 
-#include "platform/posix/registry_fixture.h"
+#include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {
 namespace {

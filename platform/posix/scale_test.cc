@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/registry_fixture.h"
 #include "platform/posix/sqlite_tree.h"
+#include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {
 namespace {

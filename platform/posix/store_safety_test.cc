@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_fixture.h"
 #include "platform/posix/store_location.h"
+#include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {
 namespace {

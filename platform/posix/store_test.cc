@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/change_group.h"
-#include "platform/posix/registry_fixture.h"
 #include "platform/posix/store_location.h"
+#include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {
 namespace {
