@@ -39,7 +39,7 @@
 #include "platform/posix/key_path.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/registry_tree.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 

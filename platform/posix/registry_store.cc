@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/posix/registry_tree.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {
 

@@ -4,7 +4,7 @@
 
 #include "platform/posix/handle_table.h"
 #include "platform/posix/registry_tree.h"
-#include "platform/posix/sqlite_tree.h"
+#include "platform/posix/store/sqlite_tree.h"
 
 namespace orvik::posix {
 

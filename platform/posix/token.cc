@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "platform/posix/kernel_handles.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {
 

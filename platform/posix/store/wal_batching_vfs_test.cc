@@ -3,7 +3,7 @@
 // (what a killed process leaves) recovers every committed transaction and
 // none that was rolled back, also for transactions that outgrow the page
 // cache, rewrite their own frames or outgrow the gathering buffer.
-#include "platform/posix/wal_batching_vfs.h"
+#include "platform/posix/store/wal_batching_vfs.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

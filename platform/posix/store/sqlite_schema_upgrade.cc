@@ -3,9 +3,9 @@
 // value keeps its id, its order, its data and its time.
 #include <cstdint>
 
-#include "platform/posix/sqlite_schema.h"
-#include "platform/posix/sqlite_statement.h"
-#include "platform/posix/sqlite_tree.h"
+#include "platform/posix/store/sqlite_schema.h"
+#include "platform/posix/store/sqlite_statement.h"
+#include "platform/posix/store/sqlite_tree.h"
 
 namespace orvik::posix {
 

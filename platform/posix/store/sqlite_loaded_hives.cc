@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/sqlite_tree.h"
+#include "platform/posix/store/sqlite_tree.h"
 
 namespace orvik::posix {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 #include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {

@@ -1,6 +1,6 @@
 // The shared change counter: odd while a write is under way, and never back
 // to a value a reader has seen, also after a writer died in between.
-#include "platform/posix/change_counter.h"
+#include "platform/posix/store/change_counter.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

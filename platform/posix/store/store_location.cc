@@ -1,6 +1,6 @@
 // The registry directory from the environment, its creation and checks, and
 // the creation of the registry's files.
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -13,7 +13,7 @@
 // transaction that rolled back never land on what another writer commits
 // later; a process killed with frames gathered loses only a transaction that
 // had not committed, which SQLite would discard anyway.
-#include "platform/posix/wal_batching_vfs.h"
+#include "platform/posix/store/wal_batching_vfs.h"
 
 #include <sqlite3.h>
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/posix/change_counter.h"
-#include "platform/posix/sqlite_statement.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/change_counter.h"
+#include "platform/posix/store/sqlite_statement.h"
+#include "platform/posix/store/store_location.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {

@@ -1,5 +1,5 @@
 // The SQLite store: schema, first-use set-up, transactions and the tree calls.
-#include "platform/posix/sqlite_tree.h"
+#include "platform/posix/store/sqlite_tree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,10 +13,10 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/sqlite_schema.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/sqlite_schema.h"
+#include "platform/posix/store/store_location.h"
+#include "platform/posix/store/wal_batching_vfs.h"
 #include "platform/posix/value_forms.h"
-#include "platform/posix/wal_batching_vfs.h"
 
 namespace orvik::posix {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/change_group.h"
-#include "platform/posix/store_location.h"
+#include "platform/posix/store/store_location.h"
 #include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {

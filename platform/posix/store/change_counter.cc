@@ -1,5 +1,5 @@
 // The shared change counter in its mapped file.
-#include "platform/posix/change_counter.h"
+#include "platform/posix/store/change_counter.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
