@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "platform/posix/hive/hive_reader.h"
-#include "platform/posix/hive_tree_copy.h"
 #include "platform/posix/key_step.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 

@@ -10,8 +10,8 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_writer.h"
-#include "platform/posix/hive_tree_copy.h"
 #include "platform/posix/key_step.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 

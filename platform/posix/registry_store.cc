@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/posix/registry_tree.h"
+#include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/posix/handle_table.h"
-#include "platform/posix/registry_tree.h"
+#include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/store/sqlite_tree.h"
 
 namespace orvik::posix {

@@ -1,5 +1,5 @@
 // Copying between a hive file and a key tree of the store.
-#include "platform/posix/hive_tree_copy.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
 
 #include <optional>
 #include <string>

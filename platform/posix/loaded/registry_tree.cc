@@ -1,5 +1,5 @@
 // The registry's tree: the store's rows with the loaded hives beside them.
-#include "platform/posix/registry_tree.h"
+#include "platform/posix/loaded/registry_tree.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -8,7 +8,7 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_walk.h"
-#include "platform/posix/hive_tree_copy.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
