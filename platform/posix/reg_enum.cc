@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/key_cache.h"
-#include "platform/posix/key_step.h"
+#include "platform/posix/handles/key_cache.h"
+#include "platform/posix/handles/key_step.h"
 #include "platform/posix/value_forms.h"
 #include "platform/posix/windows_api.h"
 

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/key_cache.h"
+#include "platform/posix/handles/key_cache.h"
+#include "platform/posix/handles/key_step.h"
+#include "platform/posix/handles/registry_store.h"
 #include "platform/posix/key_path.h"
-#include "platform/posix/key_step.h"
-#include "platform/posix/registry_store.h"
 #include "platform/posix/windows_api.h"
 
 namespace {

@@ -32,11 +32,11 @@
 #include <vector>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/key_path.h"
-#include "platform/posix/key_step.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/store/store_location.h"

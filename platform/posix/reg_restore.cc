@@ -4,8 +4,8 @@
 // not to be a valid hive, at any depth, leaves the registry as it was.
 #include <memory>
 
+#include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_reader.h"
-#include "platform/posix/key_step.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/handles/registry_store.h"
 #include "platform/posix/hive/testing/hive_views.h"
-#include "platform/posix/registry_store.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
 

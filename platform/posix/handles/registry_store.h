@@ -2,7 +2,7 @@
 // directory and closed (its changes made durable) when the process ends.
 #pragma once
 
-#include "platform/posix/handle_table.h"
+#include "platform/posix/handles/handle_table.h"
 #include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/store/sqlite_tree.h"
 

@@ -1,5 +1,5 @@
 // Listing a key's subkeys and values into its handle.
-#include "platform/posix/key_cache.h"
+#include "platform/posix/handles/key_cache.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 // sure the key still exists.
 #pragma once
 
-#include "platform/posix/handle_table.h"
+#include "platform/posix/handles/handle_table.h"
 #include "platform/posix/windows_api.h"
 
 namespace orvik::posix {

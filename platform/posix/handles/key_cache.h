@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/key_step.h"
+#include "platform/posix/handles/key_step.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {

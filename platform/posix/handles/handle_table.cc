@@ -1,5 +1,5 @@
 // Handle values and their entries.
-#include "platform/posix/handle_table.h"
+#include "platform/posix/handles/handle_table.h"
 
 namespace orvik::posix {
 

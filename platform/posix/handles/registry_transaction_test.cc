@@ -1,6 +1,6 @@
 // Tests of gathering a program's changes into one transaction: kept whole on
 // commit, undone whole on discard or after a failed change.
-#include "platform/posix/registry_transaction.h"
+#include "platform/posix/handles/registry_transaction.h"
 
 #include "platform/posix/testing/registry_fixture.h"
 
