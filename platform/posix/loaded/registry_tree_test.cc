@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/calls/token.h"
 #include "platform/posix/store/store_location.h"
 #include "platform/posix/testing/registry_fixture.h"
-#include "platform/posix/token.h"
 
 namespace orvik::posix {
 namespace {

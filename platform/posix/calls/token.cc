@@ -2,7 +2,7 @@
 // and the owner of the registry directory hold and no one else. They start
 // disabled; AdjustTokenPrivileges enables and disables them for the whole
 // process, and the hive calls ask PrivilegeEnabled.
-#include "platform/posix/token.h"
+#include "platform/posix/calls/token.h"
 
 #include <errno.h>
 #include <strings.h>
@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "platform/posix/kernel_handles.h"
+#include "platform/posix/calls/kernel_handles.h"
 #include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {

@@ -4,11 +4,11 @@
 
 #include <string>
 
+#include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_walk.h"
 #include "platform/posix/testing/registry_fixture.h"
-#include "platform/posix/token.h"
 
 namespace orvik::posix {
 namespace {

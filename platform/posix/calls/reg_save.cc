@@ -7,12 +7,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
-#include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 
 namespace {

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
@@ -40,7 +41,6 @@
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/store/store_location.h"
-#include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/command_line_split.h"
-#include "platform/posix/kernel_handles.h"
+#include "platform/posix/calls/kernel_handles.h"
 #include "platform/posix/windows_api.h"
 
 extern char** environ;

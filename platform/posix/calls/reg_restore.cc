@@ -4,10 +4,10 @@
 // not to be a valid hive, at any depth, leaves the registry as it was.
 #include <memory>
 
+#include "platform/posix/calls/token.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
-#include "platform/posix/token.h"
 #include "platform/posix/windows_api.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The table of kernel-object handles and CloseHandle.
-#include "platform/posix/kernel_handles.h"
+#include "platform/posix/calls/kernel_handles.h"
 
 #include <cstdint>
 #include <map>
