@@ -18,7 +18,6 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +32,7 @@
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
 #include "platform/posix/hive/hive_reader.h"
@@ -51,12 +51,6 @@ using orvik::posix::LoadedHive;
 using orvik::posix::RegistryTree;
 using orvik::posix::Tree;
 using orvik::posix::hive::HiveWriter;
-
-int64_t Now() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return 116444736000000000LL + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
 
 // The checks both calls share: a root that takes hives, the privilege, and
 // one key name.
@@ -114,7 +108,8 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   struct stat old {};
   if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
   std::string digest;
-  LONG rc = WriteAndDigest(tree, key, hive, fd, Now(), by_digest ? &digest : nullptr);
+  LONG rc = WriteAndDigest(tree, key, hive, fd, orvik::posix::NowAsFileTime(),
+                           by_digest ? &digest : nullptr);
   const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
   if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;

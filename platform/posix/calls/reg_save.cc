@@ -4,11 +4,11 @@
 // that fails leaves no file behind.
 #include <errno.h>
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_writer.h"
@@ -18,12 +18,6 @@
 namespace {
 
 using orvik::posix::hive::HiveWriter;
-
-int64_t Now() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return 116444736000000000LL + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
-}
 
 }  // namespace
 
@@ -49,7 +43,8 @@ LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurit
     if (rc == ERROR_SUCCESS) {
       rc = step.Finish(orvik::posix::WriteKeyAsHive(step.tree(), step.handle().key, writer));
     }
-    if (rc == ERROR_SUCCESS) rc = writer.Finish(orvik::posix::AnsiToWide(lpFile), Now());
+    if (rc == ERROR_SUCCESS)
+      rc = writer.Finish(orvik::posix::AnsiToWide(lpFile), orvik::posix::NowAsFileTime());
   }
   if (rc == ERROR_SUCCESS && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;

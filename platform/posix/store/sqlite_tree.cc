@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <thread>
 #include <utility>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_time.h"
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/store_location.h"
 #include "platform/posix/store/wal_batching_vfs.h"
@@ -70,13 +70,6 @@ std::string FoldedBytes(std::u16string_view name) {
     out[2 * i + 1] = static_cast<char>(folded[i] & 0xFF);
   }
   return out;
-}
-
-int64_t NowAsFileTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
-  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
 }
 
 LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,

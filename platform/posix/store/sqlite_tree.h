@@ -23,8 +23,6 @@ namespace orvik::posix {
 // A name as the store compares it: folded, UTF-16BE, so that it sorts by
 // code unit.
 std::string FoldedBytes(std::u16string_view name);
-// The time now as a FILETIME number.
-int64_t NowAsFileTime();
 
 enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
