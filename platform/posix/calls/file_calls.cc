@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/posix/file_errors.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/windows_api.h"
 
@@ -40,8 +41,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
   }
   struct stat info {};
   if (stat(lpFileName, &info) != 0) {
-    Fail(lpFileName[0] == '\0' ? ERROR_PATH_NOT_FOUND
-                               : orvik::posix::hive::FileError(errno, lpFileName));
+    Fail(lpFileName[0] == '\0' ? ERROR_PATH_NOT_FOUND : orvik::posix::FileError(errno, lpFileName));
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
@@ -54,7 +54,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
   if (lpFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   struct stat info {};
   if (lstat(lpFileName, &info) == 0 && S_ISDIR(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (unlink(lpFileName) != 0) return Fail(orvik::posix::hive::FileError(errno, lpFileName));
+  if (unlink(lpFileName) != 0) return Fail(orvik::posix::FileError(errno, lpFileName));
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
@@ -65,7 +65,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
   }
   struct stat from {};
   if (lstat(lpExistingFileName, &from) != 0) {
-    return Fail(orvik::posix::hive::FileError(errno, lpExistingFileName));
+    return Fail(orvik::posix::FileError(errno, lpExistingFileName));
   }
   struct stat to {};
   const bool target_exists = lstat(lpNewFileName, &to) == 0;
@@ -87,7 +87,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
       case ENOTEMPTY:
         return Fail(ERROR_ACCESS_DENIED);
       default:
-        return Fail(orvik::posix::hive::FileError(errno, lpNewFileName));
+        return Fail(orvik::posix::FileError(errno, lpNewFileName));
     }
   }
   if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) SyncDirectory(lpNewFileName);

@@ -32,6 +32,7 @@
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_errors.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
@@ -103,7 +104,7 @@ void SyncDirectoryOf(const std::string& file) {
 LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   std::string scratch = hive.file + ".XXXXXX";
   const int fd = mkostemp(scratch.data(), O_CLOEXEC);
-  if (fd < 0) return orvik::posix::hive::FileError(errno, hive.file);
+  if (fd < 0) return orvik::posix::FileError(errno, hive.file);
   // The new file keeps the old one's permissions.
   struct stat old {};
   if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
@@ -115,7 +116,7 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
   if (rc == ERROR_SUCCESS && changed) {
     if (rename(scratch.c_str(), hive.file.c_str()) != 0) {
-      rc = orvik::posix::hive::FileError(errno, hive.file);
+      rc = orvik::posix::FileError(errno, hive.file);
     } else {
       SyncDirectoryOf(hive.file);
       return ERROR_SUCCESS;
@@ -177,7 +178,7 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
                             ? (database.st_mode & 0666)
                             : 0600;
   *fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
-  if (*fd < 0) return orvik::posix::FileOpenError(errno);
+  if (*fd < 0) return orvik::posix::RegistryFileError(errno);
   LONG rc = ERROR_SUCCESS;
   if (ioctl(*fd, FICLONE, source) != 0) rc = CopyFileBytes(source, *fd);
   if (rc == ERROR_SUCCESS) {
@@ -220,7 +221,7 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   if (lpFile == nullptr || lpFile[0] == '\0') return ERROR_INVALID_PARAMETER;
   LoadedHive hive;
   const int source = open(lpFile, O_RDONLY | O_CLOEXEC);
-  if (source < 0) return orvik::posix::hive::FileError(errno, lpFile);
+  if (source < 0) return orvik::posix::FileError(errno, lpFile);
   struct Closer {
     int fd;
     ~Closer() { close(fd); }
@@ -229,7 +230,7 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     struct stat info {};
     char resolved[PATH_MAX];
     if (fstat(source, &info) != 0 || realpath(lpFile, resolved) == nullptr) {
-      return orvik::posix::hive::FileError(errno, lpFile);
+      return orvik::posix::FileError(errno, lpFile);
     }
     if (!S_ISREG(info.st_mode)) return ERROR_ACCESS_DENIED;
     hive.file = resolved;

@@ -8,6 +8,7 @@
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_errors.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_reader.h"
@@ -32,7 +33,7 @@ LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurit
   const int fd = open(lpFile, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (errno == EEXIST) return ERROR_ALREADY_EXISTS;
-    return orvik::posix::hive::FileError(errno, lpFile);
+    return orvik::posix::FileError(errno, lpFile);
   }
   // The hive goes to the file as it is laid out.
   LONG rc = ERROR_SUCCESS;

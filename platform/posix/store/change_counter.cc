@@ -1,5 +1,6 @@
 // The shared change counter in its mapped file.
 #include "platform/posix/store/change_counter.h"
+#include "platform/posix/file_errors.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -45,7 +46,7 @@ LONG ChangeCounter::Open(const std::string& path, bool writable, unsigned mode,
   if (fd < 0) {
     const int error = errno;
     if (error == ELOOP) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
-    return writable ? FileOpenError(error) : ERROR_SUCCESS;
+    return writable ? RegistryFileError(error) : ERROR_SUCCESS;
   }
   LONG result = ERROR_SUCCESS;
   struct stat info {};

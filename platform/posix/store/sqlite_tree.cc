@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_errors.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/store_location.h"
@@ -93,7 +94,7 @@ LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_
     close(fd);
     existed = false;
   } else if (errno != EEXIST && errno != EACCES && errno != EROFS) {
-    return FileOpenError(errno);
+    return RegistryFileError(errno);
   }
   // A path, never a URI (the path begins with "/" or "./"), and no link.
   sqlite3* db = nullptr;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/posix/file_errors.h"
+
 namespace orvik::posix {
 
 namespace {
@@ -79,7 +81,7 @@ LONG EnsureDirectory(const std::string& directory) {
 
 LONG ResolveDirectory(const std::string& directory, std::string* resolved) {
   char* path = realpath(directory.c_str(), nullptr);
-  if (path == nullptr) return FileOpenError(errno);
+  if (path == nullptr) return RegistryFileError(errno);
   *resolved = path;
   std::free(path);
   return ERROR_SUCCESS;
@@ -87,7 +89,7 @@ LONG ResolveDirectory(const std::string& directory, std::string* resolved) {
 
 LONG CheckRegistryDirectory(const RegistryPlace& place, DirectoryOwner* owner) {
   struct stat info {};
-  if (stat(place.directory.c_str(), &info) != 0) return FileOpenError(errno);
+  if (stat(place.directory.c_str(), &info) != 0) return RegistryFileError(errno);
   if (!S_ISDIR(info.st_mode)) return ERROR_DIRECTORY;
   // Whoever may write the directory may put a link or a file of their own
   // in place of the registry's files.
@@ -120,26 +122,6 @@ int CreateRegistryFile(const std::string& path, unsigned mode, const DirectoryOw
     return -1;
   }
   return fd;
-}
-
-LONG FileOpenError(int error) {
-  switch (error) {
-    case ELOOP:
-      return ORVIK_ERROR_REGISTRY_FILE_LINKED;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENOENT:
-      return ERROR_PATH_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_DIRECTORY;
-    default:
-      return ERROR_REGISTRY_IO_FAILED;
-  }
 }
 
 std::string DatabasePath(const std::string& directory) {

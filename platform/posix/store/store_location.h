@@ -51,9 +51,6 @@ LONG CheckRegistryDirectory(const RegistryPlace& place, DirectoryOwner* owner);
 // (close-on-exec), or -1 with errno set; EEXIST when the file is there.
 int CreateRegistryFile(const std::string& path, unsigned mode, const DirectoryOwner& owner);
 
-// The Windows error for a failed open or create of a registry file.
-LONG FileOpenError(int error);
-
 // The database file inside the registry directory, and the file of the
 // change counter the processes share. A relative directory gets "./" in
 // front, so that no name can be taken for anything but a path.
