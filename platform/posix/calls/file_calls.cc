@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/posix/file_errors.h"
-#include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/file_sync.h"
 #include "platform/posix/windows_api.h"
 
 namespace {
@@ -17,19 +17,6 @@ namespace {
 BOOL Fail(LONG code) {
   SetLastError(static_cast<DWORD>(code));
   return FALSE;
-}
-
-std::string Directory(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void SyncDirectory(const std::string& path) {
-  const int fd = open(Directory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 }  // namespace
@@ -90,7 +77,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
         return Fail(orvik::posix::FileError(errno, lpNewFileName));
     }
   }
-  if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) SyncDirectory(lpNewFileName);
+  if ((dwFlags & MOVEFILE_WRITE_THROUGH) != 0) orvik::posix::SyncDirectoryOf(lpNewFileName);
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }

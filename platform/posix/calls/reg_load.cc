@@ -14,7 +14,6 @@
 // hive form.
 #include <dirent.h>
 #include <fcntl.h>
-#include <libgen.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -33,6 +32,7 @@
 #include "platform/posix/calls/token.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/file_errors.h"
+#include "platform/posix/file_sync.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
@@ -89,15 +89,6 @@ LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64
   return digest != nullptr ? orvik::posix::hive::DigestHiveFile(fd, digest) : ERROR_SUCCESS;
 }
 
-// Makes a rename in the file's directory durable.
-void SyncDirectoryOf(const std::string& file) {
-  std::string copy = file;
-  const int fd = open(dirname(copy.data()), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 // Writes the tree back over the hive's file: a complete new file beside it,
 // moved over it. With `by_digest`, only when the digest of its hive form
 // differs from the one taken at the load.
@@ -118,7 +109,7 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
     if (rename(scratch.c_str(), hive.file.c_str()) != 0) {
       rc = orvik::posix::FileError(errno, hive.file);
     } else {
-      SyncDirectoryOf(hive.file);
+      orvik::posix::SyncDirectoryOf(hive.file);
       return ERROR_SUCCESS;
     }
   }

@@ -13,6 +13,7 @@
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/file_errors.h"
+#include "platform/posix/file_sync.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/store_location.h"
@@ -53,13 +54,6 @@ std::optional<std::u16string> OptionalWide(const Query& q, int column) {
 }
 
 DWORD ToDword(int64_t value) { return static_cast<DWORD>(value); }
-
-void SyncFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
 
 }  // namespace
 
@@ -122,7 +116,7 @@ LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_
   if (const LONG init = opened->Initialize(busy_timeout_ms, owner); init != ERROR_SUCCESS) {
     return init;
   }
-  if (!existed) SyncFile(directory);
+  if (!existed) SyncPath(directory);
   *tree = std::move(opened);
   return ERROR_SUCCESS;
 }
@@ -494,8 +488,8 @@ LONG SqliteTree::Flush() {
   const LONG result = CommitRunTransaction();
   if (wrote_) {
     // Commits do not wait for the disk (synchronous=NORMAL); the run's end does.
-    SyncFile(path_ + "-wal");
-    SyncFile(path_);
+    SyncPath(path_ + "-wal");
+    SyncPath(path_);
     wrote_ = false;
   }
   return result;
