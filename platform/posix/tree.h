@@ -7,6 +7,7 @@
 // and one consistent view of the tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ struct ChildEntry {
   std::optional<std::u16string> class_name;
   int64_t last_write = 0;
 };
+
+// Listings carry the data of values up to this size along (ValueEntry::data).
+constexpr size_t kCarriedDataSize = 1024;
 
 struct ValueEntry {
   int64_t ref = 0;  // pass to ReadValueData

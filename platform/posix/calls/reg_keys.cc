@@ -27,9 +27,6 @@ LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
   return SplitKeyPath(AnsiToWide(path != nullptr ? path : ""), names);
 }
 
-// Windows' limit on the depth of a key below its root key.
-constexpr int kMaxKeyDepth = 512;
-
 // The subkey of that name in a listing of subkeys in order of their folded
 // names.
 bool FindListed(const std::vector<ChildEntry>& children, std::u16string_view name, KeyId* child) {
@@ -203,7 +200,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   if (found < names.size()) {
     int depth = 0;
     if (LONG rc = tree.KeyDepth(key, &depth); rc != ERROR_SUCCESS) return step.Finish(rc);
-    if (depth + static_cast<int64_t>(names.size() - found) > kMaxKeyDepth) {
+    if (depth + static_cast<int64_t>(names.size() - found) > orvik::posix::kMaxKeyDepth) {
       return step.Finish(ERROR_INVALID_PARAMETER);
     }
     std::optional<std::u16string> class_name;

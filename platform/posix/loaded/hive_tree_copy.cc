@@ -86,7 +86,7 @@ class FileCopyVisitor : public hive::HiveVisitor {
 
 LONG WriteTree(Tree& tree, KeyId key, const KeyData& data, int depth, HiveWriter& writer) {
   // Deeper trees than a hive may hold would not restore.
-  if (depth > hive::kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+  if (depth > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   // A tree that still is as a hive file has it goes straight across.
   uint32_t cell = 0;
   if (const hive::HiveReader* reader = tree.UnchangedHiveKey(key, &cell);

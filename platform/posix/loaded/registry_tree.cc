@@ -8,15 +8,13 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_walk.h"
+#include "platform/posix/key_path.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
 
 namespace {
-
-// Values up to this size travel with an enumeration's list, as the store's do.
-constexpr size_t kCarriedDataSize = 1024;
 
 std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
   if (class_name.empty()) return std::nullopt;
@@ -109,7 +107,7 @@ LONG RegistryTree::FindChangedTrees(Mount* mount) {
     // The key and every key above it up to the root.
     uint32_t cell = HiveCell(id);
     for (int steps = 0; mount->changed.insert(cell).second && cell != reader.root(); ++steps) {
-      if (steps > hive::kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
+      if (steps > kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
       hive::KeyNode node;
       if (LONG rc = reader.ReadKey(cell, &node); rc != ERROR_SUCCESS) return rc;
       cell = node.parent;
@@ -309,7 +307,7 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
   KeyId at = key;
   // Each turn climbs through rows or through the hive; the bound keeps a
   // damaged store from looping.
-  for (int turn = 0; turn < 4 * hive::kMaxKeyDepth; ++turn) {
+  for (int turn = 0; turn < 4 * kMaxKeyDepth; ++turn) {
     bool has = true;
     if (LONG rc = HasRow(at, &has); rc != ERROR_SUCCESS) return rc;
     if (!has) {
@@ -318,7 +316,7 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
       uint32_t cell = HiveCell(at);
       int steps = 0;
       while (cell != mount->reader->root()) {
-        if (++steps > hive::kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
+        if (++steps > kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
         hive::KeyNode node;
         if (LONG rc = mount->reader->ReadKey(cell, &node); rc != ERROR_SUCCESS) return rc;
         cell = node.parent;

@@ -29,8 +29,6 @@ constexpr int64_t kApplicationId = 0x4F52564B;
 static_assert(kApplicationId == 1330796107);
 constexpr const char* kVersionPragmas = "PRAGMA user_version=2; PRAGMA application_id=1330796107";
 static_assert(kSchemaVersion == 2);
-// Values up to this size travel with an enumeration's list.
-constexpr int kCarriedDataSize = 1024;
 
 struct InitialKey {
   KeyId parent;
@@ -718,22 +716,21 @@ LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   // One range of the table, in order of name; the creation order is the
-  // order of the ids. A datum of up to 1 KiB comes along (a blob), a larger
-  // one only with its size (an integer).
+  // order of the ids. A datum of up to kCarriedDataSize bytes comes along (a
+  // blob), a larger one only with its size (an integer).
   if (int rc = Use(list_values_,
                    "SELECT id, name, type, fit_size, "
-                   "CASE WHEN length(data) <= 1024 THEN data ELSE length(data) END "
-                   "FROM vals WHERE key=?");
+                   "CASE WHEN length(data) <= ?2 THEN data ELSE length(data) END "
+                   "FROM vals WHERE key=?1");
       rc != SQLITE_OK) {
     return Fail(rc);
   }
-  static_assert(kCarriedDataSize == 1024);
   // The rows gather in a vector kept for every listing; the handle's list
   // then takes exactly the room it needs (handles keep their lists).
   std::vector<ValueEntry>& rows = listing_rows_;
   rows.clear();
   Query q(list_values_);
-  q.Bind(key);
+  q.Bind(key).Bind(static_cast<int64_t>(kCarriedDataSize));
   int rc = SQLITE_OK;
   while ((rc = q.Step()) == SQLITE_ROW) {
     ValueEntry& entry = rows.emplace_back();
