@@ -1,42 +1,38 @@
 // The SQLite store's part in loaded hives: the records of which hive file is
 // loaded under which key, and the rows that keep the changes made under a
-// hive served in place. The tables are made by the first load, so a store
-// that never loaded a hive keeps the schema it was made with.
+// hive served in place.
 //
 // Hives loaded by an earlier version were copied into ordinary rows; their
 // records stay in the table `hives` and are still found and unloaded.
 #include <cstring>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/sqlite_tree.h"
 
 namespace orvik::posix {
 
 namespace {
 
-constexpr const char* kLoadedHivesSchema = R"sql(
-CREATE TABLE IF NOT EXISTS loaded_hives(
-  generation INTEGER PRIMARY KEY AUTOINCREMENT,  -- names the hive's key ids; never reused
-  key INTEGER NOT NULL UNIQUE,           -- the key the hive is loaded under
-  file BLOB NOT NULL,                    -- absolute path of the hive file
-  device INTEGER NOT NULL,               -- the file's identity, so that it
-  inode INTEGER NOT NULL,                -- is loaded once at most
-  root_name BLOB NOT NULL,               -- the file's root key name, UTF-16LE
-  copy BLOB NOT NULL);                   -- the private copy the hive is read from
-CREATE INDEX IF NOT EXISTS loaded_hives_by_file ON loaded_hives(device, inode);
-CREATE TABLE IF NOT EXISTS removed_hive_keys(
-  id INTEGER PRIMARY KEY,                -- a key of a loaded hive that was removed
-  parent INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS removed_hive_keys_by_parent ON removed_hive_keys(parent);
-)sql";
-
 constexpr const char* kHiveColumns = "key, file, device, inode, root_name, generation, copy, ''";
 constexpr const char* kLegacyColumns = "key, file, device, inode, root_name, 0, '', digest";
 
 }  // namespace
 
-bool SqliteTree::NoHivesTable(int rc) const {
-  return rc == SQLITE_ERROR && std::strstr(sqlite3_errmsg(db_), "no such table") != nullptr;
+LONG SqliteTree::HiveTables(bool served, bool* there) {
+  *there = served ? hive_tables_ : legacy_hives_;
+  if (*there || !served) return ERROR_SUCCESS;
+  // Another process may have made them since the store was opened.
+  if (int rc = Use(hive_tables_probe_,
+                   "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                   "name IN ('loaded_hives', 'removed_hive_keys')");
+      rc != SQLITE_OK) {
+    return Fail(rc);
+  }
+  Query q(hive_tables_probe_);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  hive_tables_ = *there = q.Int(0) == 2;
+  return ERROR_SUCCESS;
 }
 
 void SqliteTree::ReadHiveRecord(const Query& q, LoadedHive* hive) {
@@ -51,7 +47,13 @@ void SqliteTree::ReadHiveRecord(const Query& q, LoadedHive* hive) {
 }
 
 LONG SqliteTree::NextHiveGeneration(int64_t* generation) {
-  if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
+  // The first load in a store made before hives could be loaded.
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) {
+    if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
+    hive_tables_ = true;
+  }
   Statement next;
   if (int rc = Use(next,
                    "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE "
@@ -67,7 +69,6 @@ LONG SqliteTree::NextHiveGeneration(int64_t* generation) {
 
 LONG SqliteTree::AddLoadedHive(const LoadedHive& hive) {
   if (hive.generation == 0) return ERROR_INVALID_PARAMETER;
-  if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
   if (int rc =
           Use(add_hive_,
               "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy) "
@@ -86,12 +87,13 @@ LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
   // Hives served in place are loaded under keys with ids below zero; copied
   // ones under ordinary keys.
   const bool served = key < 0;
+  bool there = false;
+  if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
   Statement& statement = served ? find_hive_ : find_legacy_hive_;
   const std::string sql = std::string("SELECT ") + (served ? kHiveColumns : kLegacyColumns) +
                           (served ? " FROM loaded_hives WHERE key=?" : " FROM hives WHERE key=?");
-  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) {
-    return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
-  }
+  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) return Fail(rc);
   Query q(statement);
   const int rc = q.Bind(key).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
@@ -101,11 +103,12 @@ LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
 }
 
 LONG SqliteTree::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) {
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
   const std::string sql =
       std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE generation=?";
-  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) {
-    return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
-  }
+  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) return Fail(rc);
   Query q(find_generation_);
   const int rc = q.Bind(generation).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
@@ -116,19 +119,20 @@ LONG SqliteTree::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) 
 
 LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
   const struct {
+    bool served;
     Statement* statement;
     std::string sql;
   } tables[] = {
-      {&find_hive_file_,
+      {true, &find_hive_file_,
        std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE device=? AND inode=?"},
-      {&find_legacy_hive_file_,
+      {false, &find_legacy_hive_file_,
        std::string("SELECT ") + kLegacyColumns + " FROM hives WHERE device=? AND inode=?"},
   };
   for (const auto& table : tables) {
-    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) {
-      if (NoHivesTable(rc)) continue;
-      return Fail(rc);
-    }
+    bool there = false;
+    if (LONG rc = HiveTables(table.served, &there); rc != ERROR_SUCCESS) return rc;
+    if (!there) continue;
+    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) return Fail(rc);
     Query q(*table.statement);
     const int rc = q.Bind(device).Bind(inode).Step();
     if (rc == SQLITE_ROW) {
@@ -142,11 +146,14 @@ LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* h
 
 LONG SqliteTree::RemoveLoadedHive(KeyId key) {
   const bool served = key < 0;
+  bool there = false;
+  if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
   Statement& statement = served ? remove_hive_ : remove_legacy_hive_;
   if (int rc = Use(statement, served ? "DELETE FROM loaded_hives WHERE key=?"
                                      : "DELETE FROM hives WHERE key=?");
       rc != SQLITE_OK) {
-    return NoHivesTable(rc) ? ERROR_FILE_NOT_FOUND : Fail(rc);
+    return Fail(rc);
   }
   Query q(statement);
   if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
@@ -187,11 +194,10 @@ LONG SqliteTree::MarkKeyRemoved(KeyId id, KeyId parent) {
 }
 
 LONG SqliteTree::KeyRemoved(KeyId id, bool* removed) {
+  *removed = false;
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
   if (int rc = Use(key_removed_, "SELECT 1 FROM removed_hive_keys WHERE id=?"); rc != SQLITE_OK) {
-    if (NoHivesTable(rc)) {
-      *removed = false;
-      return ERROR_SUCCESS;
-    }
     return Fail(rc);
   }
   Query q(key_removed_);
@@ -203,9 +209,11 @@ LONG SqliteTree::KeyRemoved(KeyId id, bool* removed) {
 
 LONG SqliteTree::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
   ids->clear();
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
   if (int rc = Use(removed_children_, "SELECT id FROM removed_hive_keys WHERE parent=?");
       rc != SQLITE_OK) {
-    return NoHivesTable(rc) ? ERROR_SUCCESS : Fail(rc);
+    return Fail(rc);
   }
   Query q(removed_children_);
   q.Bind(parent);

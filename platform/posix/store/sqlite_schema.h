@@ -1,5 +1,6 @@
-// The tables of the SQLite store as this version lays them out, and the
-// conversion of stores made by earlier versions.
+// The tables of the SQLite store as this version lays them out. Stores made
+// by earlier versions are converted by the first process that may write
+// them (sqlite_schema_upgrade.cc).
 #pragma once
 
 namespace orvik::posix {
@@ -41,5 +42,29 @@ CREATE TABLE IF NOT EXISTS vals(
   PRIMARY KEY(key, folded)) WITHOUT ROWID;  -- are read without it
 CREATE UNIQUE INDEX IF NOT EXISTS vals_by_id ON vals(id);
 )sql";
+
+// The loaded hives (RegLoadKeyA): which hive file is loaded under which key,
+// and the marks of a served hive's keys that were removed. Stores of version
+// 2 made before hives could be loaded lack them until their first load.
+constexpr const char* kLoadedHivesSchema = R"sql(
+CREATE TABLE IF NOT EXISTS loaded_hives(
+  generation INTEGER PRIMARY KEY AUTOINCREMENT,  -- names the hive's key ids; never reused
+  key INTEGER NOT NULL UNIQUE,           -- the key the hive is loaded under
+  file BLOB NOT NULL,                    -- absolute path of the hive file
+  device INTEGER NOT NULL,               -- the file's identity, so that it
+  inode INTEGER NOT NULL,                -- is loaded once at most
+  root_name BLOB NOT NULL,               -- the file's root key name, UTF-16LE
+  copy BLOB NOT NULL);                   -- the private copy the hive is read from
+CREATE INDEX IF NOT EXISTS loaded_hives_by_file ON loaded_hives(device, inode);
+CREATE TABLE IF NOT EXISTS removed_hive_keys(
+  id INTEGER PRIMARY KEY,                -- a key of a loaded hive that was removed
+  parent INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS removed_hive_keys_by_parent ON removed_hive_keys(parent);
+)sql";
+
+// Hives an earlier version loaded by copying their trees into rows keep
+// their records in a table this version reads and empties but never makes:
+//   hives(key INTEGER PRIMARY KEY, file BLOB, device INTEGER, inode INTEGER,
+//         root_name BLOB, digest BLOB)
 
 }  // namespace orvik::posix

@@ -187,7 +187,11 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
                            "(SELECT application_id FROM pragma_application_id), "
                            "(SELECT count(*) FROM sqlite_schema), "
                            "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
-                           "name IN ('keys', 'vals'))");
+                           "name IN ('keys', 'vals')), "
+                           "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                           "name IN ('loaded_hives', 'removed_hive_keys')), "
+                           "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                           "name='hives')");
     if (rc != SQLITE_OK) return Fail(rc);
     Query q(probe);
     rc = q.Step();
@@ -196,6 +200,8 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
     application_id = q.Int(1);
     objects = q.Int(2);
     tables = q.Int(3);
+    hive_tables_ = q.Int(4) == 2;
+    legacy_hives_ = q.Int(5) == 1;
   }
   const bool ours =
       application_id == kApplicationId ||
@@ -268,11 +274,14 @@ LONG SqliteTree::CreateSchema() {
   if (version > kSchemaVersion) return abort(ERROR_REGISTRY_CORRUPT);
   if (version == 1) {
     if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+    if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return abort(rc);
     if (LONG rc = Exec(kVersionPragmas); rc != ERROR_SUCCESS) return abort(rc);
+    hive_tables_ = true;
     return Exec("COMMIT");
   }
-  if (LONG rc = Exec(kKeysSchema); rc != ERROR_SUCCESS) return abort(rc);
-  if (LONG rc = Exec(kValsSchema); rc != ERROR_SUCCESS) return abort(rc);
+  for (const char* schema : {kKeysSchema, kValsSchema, kLoadedHivesSchema}) {
+    if (LONG rc = Exec(schema); rc != ERROR_SUCCESS) return abort(rc);
+  }
   const int64_t now = NowAsFileTime();
   Statement insert;
   if (int rc = insert.Prepare(db_,
@@ -299,6 +308,7 @@ LONG SqliteTree::CreateSchema() {
   if (LONG rc = Exec(kVersionPragmas); rc != ERROR_SUCCESS) {
     return abort(rc);
   }
+  hive_tables_ = true;
   return Exec("COMMIT");
 }
 

@@ -129,9 +129,11 @@ class SqliteTree final : public Tree {
   LONG Fail(int rc);
   // A loaded hive's record (statement `find` already prepared, bound, stepped).
   static void ReadHiveRecord(const Query& q, LoadedHive* hive);
-  // Whether a failed statement failed only because this store has loaded no
-  // hive yet (stores made before hives could be loaded have no table).
-  bool NoHivesTable(int rc) const;
+  // Whether the tables of hives served in place (`served`) are there: a
+  // store of version 2 made before hives could be loaded gets them with its
+  // first load. Else whether the table of hives an earlier version copied
+  // into rows is there.
+  LONG HiveTables(bool served, bool* there);
   LONG CommitRunTransaction();
   // The ids that `sql` selects with a range bound as ?1 and ?2.
   LONG IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids);
@@ -143,7 +145,9 @@ class SqliteTree final : public Tree {
   ChangeCounter counter_;
   CommitPolicy policy_;
   bool writable_ = false;
-  bool in_step_ = false;  // between Begin and End
+  bool hive_tables_ = false;   // the loaded-hive tables are there (once seen, for good)
+  bool legacy_hives_ = false;  // the table of hives an earlier version copied into rows
+  bool in_step_ = false;       // between Begin and End
   bool in_write_step_ = false;
   bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
   uint64_t step_count_ = 0;         // shared counter when the step began
@@ -178,7 +182,7 @@ class SqliteTree final : public Tree {
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;
-  Statement add_hive_, find_hive_, find_hive_file_, remove_hive_;
+  Statement hive_tables_probe_, add_hive_, find_hive_, find_hive_file_, remove_hive_;
   Statement find_legacy_hive_, find_legacy_hive_file_, remove_legacy_hive_, find_generation_;
   Statement insert_key_row_, mark_removed_, key_removed_, removed_children_, parent_of_;
   std::vector<ValueEntry> listing_rows_;  // ListValues gathers its rows here
