@@ -4,7 +4,7 @@
 
 #include "platform/posix/handles/handle_table.h"
 #include "platform/posix/loaded/registry_tree.h"
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 
 namespace orvik::posix {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/posix/hive/hive_reader.h"
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {

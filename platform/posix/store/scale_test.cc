@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 #include "platform/posix/testing/registry_fixture.h"
 
 namespace orvik::posix {

@@ -8,7 +8,7 @@
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/store/sqlite_schema.h"
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 
 namespace orvik::posix {
 

@@ -5,7 +5,7 @@
 
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/sqlite_statement.h"
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 
 namespace orvik::posix {
 

@@ -1,5 +1,5 @@
 // The SQLite store: schema, first-use set-up, transactions and the tree calls.
-#include "platform/posix/store/sqlite_tree.h"
+#include "platform/posix/store/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
