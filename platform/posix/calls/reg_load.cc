@@ -158,7 +158,7 @@ LONG CopyFileBytes(int source, int target) {
 // while the hive is loaded: a clone where the file system shares blocks,
 // else a copy. The copy goes to the disk while the caller checks it; the
 // caller syncs it (`*fd`) before the load is committed, and closes it.
-LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t generation,
+LONG CopyIntoRegistry(int source, const orvik::posix::SqliteStore& store, int64_t generation,
                       std::string* copy, int* fd) {
   *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
   // A load killed before its commit leaves its copy, and its generation is

@@ -34,11 +34,11 @@ void SetRoots(StoreState& state) {
     HKEY handle;
     KeyId key;
   } roots[] = {
-      {HKEY_CLASSES_ROOT, SqliteTree::kClassesRoot},
-      {HKEY_CURRENT_USER, SqliteTree::kCurrentUser},
-      {HKEY_LOCAL_MACHINE, SqliteTree::kLocalMachine},
-      {HKEY_USERS, SqliteTree::kUsers},
-      {HKEY_CURRENT_CONFIG, SqliteTree::kCurrentConfig},
+      {HKEY_CLASSES_ROOT, SqliteStore::kClassesRoot},
+      {HKEY_CURRENT_USER, SqliteStore::kCurrentUser},
+      {HKEY_LOCAL_MACHINE, SqliteStore::kLocalMachine},
+      {HKEY_USERS, SqliteStore::kUsers},
+      {HKEY_CURRENT_CONFIG, SqliteStore::kCurrentConfig},
   };
   for (const auto& root : roots) {
     KeyHandle entry;
@@ -57,10 +57,10 @@ LONG OpenStore(HandleTable** handles) {
   if (!state.tree) {
     RegistryPlace place;
     if (const LONG rc = FindRegistryDirectory(&place); rc != ERROR_SUCCESS) return rc;
-    std::unique_ptr<SqliteTree> tree;
-    const LONG rc = SqliteTree::Open(place, state.policy, state.busy_timeout_ms, &tree);
+    std::unique_ptr<SqliteStore> store;
+    const LONG rc = SqliteStore::Open(place, state.policy, state.busy_timeout_ms, &store);
     if (rc != ERROR_SUCCESS) return rc;
-    state.tree = std::make_unique<RegistryTree>(std::move(tree));
+    state.tree = std::make_unique<RegistryTree>(std::move(store));
     if (state.grouping) state.tree->store().SetGrouping(true);
     SetRoots(state);
     if (!state.exit_hook) {
@@ -77,7 +77,7 @@ HandleTable* OpenedHandles() {
   return state.tree ? &state.handles : nullptr;
 }
 
-SqliteTree* OpenedTree() {
+SqliteStore* OpenedStore() {
   StoreState& state = State();
   return state.tree ? &state.tree->store() : nullptr;
 }

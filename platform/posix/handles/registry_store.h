@@ -12,8 +12,8 @@ namespace orvik::posix {
 LONG OpenStore(HandleTable** handles);
 // The handle table when the store is open, else nullptr.
 HandleTable* OpenedHandles();
-// The store's tree when it is open, else nullptr.
-SqliteTree* OpenedTree();
+// The store when it is open, else nullptr.
+SqliteStore* OpenedStore();
 // The registry's tree (the store with the loaded hives) when it is open.
 RegistryTree* OpenedRegistryTree();
 
@@ -26,7 +26,7 @@ void CloseRegistryStore();
 void SetCommitPolicy(CommitPolicy policy);
 void SetBusyTimeout(int milliseconds);
 
-// Turns the grouping of write calls (SqliteTree::SetGrouping) on or off, for
+// Turns the grouping of write calls (SqliteStore::SetGrouping) on or off, for
 // the open store and for one opened later. Turning it off commits the open
 // group and returns the status of that commit.
 LONG SetChangeGrouping(bool on);

@@ -8,12 +8,12 @@ namespace orvik::posix {
 void GatherRegistryChanges() { SetCommitPolicy(CommitPolicy::kWhole); }
 
 LONG CommitRegistryChanges() {
-  SqliteTree* tree = OpenedTree();
-  return tree != nullptr ? tree->Flush() : ERROR_SUCCESS;
+  SqliteStore* store = OpenedStore();
+  return store != nullptr ? store->Flush() : ERROR_SUCCESS;
 }
 
 void DiscardRegistryChanges() {
-  if (SqliteTree* tree = OpenedTree(); tree != nullptr) tree->Discard();
+  if (SqliteStore* store = OpenedStore(); store != nullptr) store->Discard();
 }
 
 }  // namespace orvik::posix

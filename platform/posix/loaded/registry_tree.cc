@@ -32,7 +32,7 @@ IdRange RangeOf(int64_t generation) {
 
 }  // namespace
 
-RegistryTree::RegistryTree(std::unique_ptr<SqliteTree> store) : store_(std::move(store)) {}
+RegistryTree::RegistryTree(std::unique_ptr<SqliteStore> store) : store_(std::move(store)) {}
 
 LONG RegistryTree::Begin(bool write, uint64_t* stamp) {
   const LONG rc = store_->Begin(write, stamp);

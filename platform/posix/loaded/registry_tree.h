@@ -37,9 +37,9 @@ constexpr int64_t kMaxHiveGeneration = int64_t{1} << 30;
 
 class RegistryTree final : public Tree {
  public:
-  explicit RegistryTree(std::unique_ptr<SqliteTree> store);
+  explicit RegistryTree(std::unique_ptr<SqliteStore> store);
 
-  SqliteTree& store() { return *store_; }
+  SqliteStore& store() { return *store_; }
 
   // Loads the hive whose private copy `hive->copy` names (the caller made
   // it) as the new key `name` of `parent`, and records it. The whole hive
@@ -128,7 +128,7 @@ class RegistryTree final : public Tree {
   LONG HiveKeyData(const HiveKey& key, KeyData* data);
   LONG HiveValues(const HiveKey& key, std::vector<ValueEntry>* values);
 
-  std::unique_ptr<SqliteTree> store_;
+  std::unique_ptr<SqliteStore> store_;
   std::unordered_map<int64_t, Mount> mounts_;
   uint64_t stamp_ = 0;
 };

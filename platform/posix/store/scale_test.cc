@@ -21,7 +21,7 @@ class ScaleTest : public RegistryTest {
  protected:
   // How often the store's statement that begins with `sql` has run.
   int Runs(const char* sql) {
-    SqliteTree* tree = OpenedTree();
+    SqliteStore* tree = OpenedStore();
     if (tree == nullptr) return 0;
     sqlite3* db = tree->db();
     for (sqlite3_stmt* s = sqlite3_next_stmt(db, nullptr); s != nullptr;

@@ -19,7 +19,7 @@ constexpr const char* kLegacyColumns = "key, file, device, inode, root_name, 0, 
 
 }  // namespace
 
-LONG SqliteTree::HiveTables(bool served, bool* there) {
+LONG SqliteStore::HiveTables(bool served, bool* there) {
   *there = served ? hive_tables_ : legacy_hives_;
   if (*there || !served) return ERROR_SUCCESS;
   // Another process may have made them since the store was opened.
@@ -35,7 +35,7 @@ LONG SqliteTree::HiveTables(bool served, bool* there) {
   return ERROR_SUCCESS;
 }
 
-void SqliteTree::ReadHiveRecord(const Query& q, LoadedHive* hive) {
+void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) {
   hive->key = q.Int(0);
   hive->file = std::string(q.Blob(1));
   hive->device = q.Int(2);
@@ -46,7 +46,7 @@ void SqliteTree::ReadHiveRecord(const Query& q, LoadedHive* hive) {
   hive->digest = std::string(q.Blob(7));
 }
 
-LONG SqliteTree::NextHiveGeneration(int64_t* generation) {
+LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
   // The first load in a store made before hives could be loaded.
   bool there = false;
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
@@ -67,7 +67,7 @@ LONG SqliteTree::NextHiveGeneration(int64_t* generation) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::AddLoadedHive(const LoadedHive& hive) {
+LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
   if (hive.generation == 0) return ERROR_INVALID_PARAMETER;
   if (int rc =
           Use(add_hive_,
@@ -83,7 +83,7 @@ LONG SqliteTree::AddLoadedHive(const LoadedHive& hive) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
+LONG SqliteStore::FindLoadedHive(KeyId key, LoadedHive* hive) {
   // Hives served in place are loaded under keys with ids below zero; copied
   // ones under ordinary keys.
   const bool served = key < 0;
@@ -102,7 +102,7 @@ LONG SqliteTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) {
+LONG SqliteStore::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) {
   bool there = false;
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
   if (!there) return ERROR_FILE_NOT_FOUND;
@@ -117,7 +117,7 @@ LONG SqliteTree::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) 
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
+LONG SqliteStore::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
   const struct {
     bool served;
     Statement* statement;
@@ -144,7 +144,7 @@ LONG SqliteTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* h
   return ERROR_FILE_NOT_FOUND;
 }
 
-LONG SqliteTree::RemoveLoadedHive(KeyId key) {
+LONG SqliteStore::RemoveLoadedHive(KeyId key) {
   const bool served = key < 0;
   bool there = false;
   if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
@@ -160,7 +160,7 @@ LONG SqliteTree::RemoveLoadedHive(KeyId key) {
   return sqlite3_changes(db_) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
-LONG SqliteTree::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
+LONG SqliteStore::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
   if (int rc = Use(insert_key_row_,
                    "INSERT INTO keys(id, parent, folded, name, name_ansi, class, class_ansi, "
                    "security, last_write) VALUES(?,?,?,?,?,?,?,?,?)");
@@ -182,7 +182,7 @@ LONG SqliteTree::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::MarkKeyRemoved(KeyId id, KeyId parent) {
+LONG SqliteStore::MarkKeyRemoved(KeyId id, KeyId parent) {
   if (int rc =
           Use(mark_removed_, "INSERT OR IGNORE INTO removed_hive_keys(id, parent) VALUES(?,?)");
       rc != SQLITE_OK) {
@@ -193,7 +193,7 @@ LONG SqliteTree::MarkKeyRemoved(KeyId id, KeyId parent) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::KeyRemoved(KeyId id, bool* removed) {
+LONG SqliteStore::KeyRemoved(KeyId id, bool* removed) {
   *removed = false;
   bool there = false;
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
@@ -207,7 +207,7 @@ LONG SqliteTree::KeyRemoved(KeyId id, bool* removed) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
+LONG SqliteStore::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
   ids->clear();
   bool there = false;
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
@@ -222,7 +222,7 @@ LONG SqliteTree::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
+LONG SqliteStore::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
   // Up the parents while they have rows, one lookup by id per level: a
   // recursive query would build and drop a temporary table on every call,
   // which costs more than the whole climb. The bound keeps a damaged store
@@ -247,8 +247,8 @@ LONG SqliteTree::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
   return ERROR_REGISTRY_CORRUPT;
 }
 
-LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,
-                              bool* any) {
+LONG SqliteStore::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,
+                               bool* any) {
   Statement probe;
   if (int rc =
           Use(probe,
@@ -265,7 +265,7 @@ LONG SqliteTree::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
+LONG SqliteStore::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
   ids->clear();
   Statement list;
   if (int rc = Use(list, sql); rc != SQLITE_OK) return Fail(rc);
@@ -276,7 +276,7 @@ LONG SqliteTree::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+LONG SqliteStore::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
   return IdsInRange(
       "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
       "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
@@ -284,13 +284,13 @@ LONG SqliteTree::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) 
       low, high, ids);
 }
 
-LONG SqliteTree::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+LONG SqliteStore::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
   return IdsInRange(
       "SELECT id FROM keys WHERE parent BETWEEN ?1 AND ?2 AND id NOT BETWEEN ?1 AND ?2", low, high,
       ids);
 }
 
-LONG SqliteTree::DeleteRange(KeyId low, KeyId high, KeyId except) {
+LONG SqliteStore::DeleteRange(KeyId low, KeyId high, KeyId except) {
   for (const char* sql : {"DELETE FROM vals WHERE key BETWEEN ?1 AND ?2 AND key<>?3",
                           "DELETE FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3",
                           "DELETE FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2"}) {

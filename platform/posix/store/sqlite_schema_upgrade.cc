@@ -9,7 +9,7 @@
 
 namespace orvik::posix {
 
-LONG SqliteTree::ConvertFromVersion1() {
+LONG SqliteStore::ConvertFromVersion1() {
   // Version 1 kept the values in a rowid table (the rowid was the id) with
   // two indexes. The rows move to the table of version 2 a few thousand at a
   // time in the order of their ids, each batch removed from the old table

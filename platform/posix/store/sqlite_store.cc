@@ -40,10 +40,10 @@ constexpr InitialKey kRoots[] = {
     {0, "HKEY_USERS"},        {0, "HKEY_CURRENT_CONFIG"},
 };
 constexpr InitialKey kInitialKeys[] = {
-    {SqliteTree::kLocalMachine, "SOFTWARE"},
-    {SqliteTree::kLocalMachine, "SYSTEM"},
-    {SqliteTree::kCurrentUser, "Software"},
-    {SqliteTree::kUsers, ".DEFAULT"},
+    {SqliteStore::kLocalMachine, "SOFTWARE"},
+    {SqliteStore::kLocalMachine, "SYSTEM"},
+    {SqliteStore::kCurrentUser, "Software"},
+    {SqliteStore::kUsers, ".DEFAULT"},
 };
 
 std::optional<std::u16string> OptionalWide(const Query& q, int column) {
@@ -65,8 +65,8 @@ std::string FoldedBytes(std::u16string_view name) {
   return out;
 }
 
-LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
-                      std::unique_ptr<SqliteTree>* tree) {
+LONG SqliteStore::Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
+                       std::unique_ptr<SqliteStore>* tree) {
   if (const LONG rc = EnsureDirectory(place.directory); rc != ERROR_SUCCESS) return rc;
   // Links on the way to the directory are the user's own choice; from there
   // on no link is followed.
@@ -110,7 +110,7 @@ LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_
   // bounded. SQLite caps the mapping at its compiled limit.
   sqlite3_exec(db, "PRAGMA mmap_size=1099511627776; PRAGMA cache_size=-8192", nullptr, nullptr,
                nullptr);
-  std::unique_ptr<SqliteTree> opened(new SqliteTree(db, directory, policy));
+  std::unique_ptr<SqliteStore> opened(new SqliteStore(db, directory, policy));
   if (const LONG init = opened->Initialize(busy_timeout_ms, owner); init != ERROR_SUCCESS) {
     return init;
   }
@@ -119,10 +119,10 @@ LONG SqliteTree::Open(const RegistryPlace& place, CommitPolicy policy, int busy_
   return ERROR_SUCCESS;
 }
 
-SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
+SqliteStore::SqliteStore(sqlite3* db, std::string directory, CommitPolicy policy)
     : db_(db), directory_(std::move(directory)), path_(DatabasePath(directory_)), policy_(policy) {}
 
-SqliteTree::~SqliteTree() {
+SqliteStore::~SqliteStore() {
   Flush();
   for (Statement* s :
        {&begin_read_,   &begin_write_,  &commit_,        &rollback_,    &savepoint_,
@@ -142,7 +142,7 @@ SqliteTree::~SqliteTree() {
   sqlite3_close_v2(db_);
 }
 
-LONG SqliteTree::Fail(int rc) {
+LONG SqliteStore::Fail(int rc) {
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -166,12 +166,12 @@ LONG SqliteTree::Fail(int rc) {
   }
 }
 
-LONG SqliteTree::Exec(const char* sql) {
+LONG SqliteStore::Exec(const char* sql) {
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
+LONG SqliteStore::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   owner_ = owner;
   writable_ = sqlite3_db_readonly(db_, "main") == 0;
   // What the database is, before anything in the directory is changed: a
@@ -257,7 +257,7 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   return CreateSchema();
 }
 
-LONG SqliteTree::CreateSchema() {
+LONG SqliteStore::CreateSchema() {
   if (LONG rc = Exec("BEGIN IMMEDIATE"); rc != ERROR_SUCCESS) return rc;
   auto abort = [this](LONG rc) {
     Exec("ROLLBACK");
@@ -312,14 +312,14 @@ LONG SqliteTree::CreateSchema() {
   return Exec("COMMIT");
 }
 
-int SqliteTree::Run(Statement& statement, const char* sql) {
+int SqliteStore::Run(Statement& statement, const char* sql) {
   if (int rc = statement.Prepare(db_, sql); rc != SQLITE_OK) return rc;
   Query q(statement);
   const int rc = q.Step();
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
-int SqliteTree::Use(Statement& statement, const char* sql) {
+int SqliteStore::Use(Statement& statement, const char* sql) {
   // A step on the fast path opens its read transaction with its first
   // statement, and keeps it for the following steps while the shared counter
   // shows no commit.
@@ -332,13 +332,13 @@ int SqliteTree::Use(Statement& statement, const char* sql) {
   return statement.Prepare(db_, sql);
 }
 
-void SqliteTree::ReleaseHeldRead() {
+void SqliteStore::ReleaseHeldRead() {
   if (!held_read_) return;
   held_read_ = false;
   Run(commit_, "COMMIT");
 }
 
-LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
+LONG SqliteStore::Begin(bool write, uint64_t* stamp) {
   if (write && !writable_) return ERROR_ACCESS_DENIED;
   write_alone_ = false;
   int rc = SQLITE_OK;
@@ -415,7 +415,7 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::End(bool commit) {
+LONG SqliteStore::End(bool commit) {
   if (!in_step_) return ERROR_SUCCESS;
   in_step_ = false;
   step_is_lazy_ = false;
@@ -458,7 +458,7 @@ LONG SqliteTree::End(bool commit) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::CommitRunTransaction() {
+LONG SqliteStore::CommitRunTransaction() {
   if (!run_txn_open_) return ERROR_SUCCESS;
   LONG result = FlushTouch();
   run_txn_open_ = false;
@@ -474,20 +474,20 @@ LONG SqliteTree::CommitRunTransaction() {
   return result;
 }
 
-LONG SqliteTree::SetGrouping(bool on) {
+LONG SqliteStore::SetGrouping(bool on) {
   grouping_ = on;
   if (on || policy_ != CommitPolicy::kPerCall || in_step_) return ERROR_SUCCESS;
   return CommitRunTransaction();
 }
 
-bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
+bool SqliteStore::LastWriteAlone(uint64_t* before, uint64_t* after) const {
   if (!write_alone_) return false;
   *before = write_before_;
   *after = write_after_;
   return true;
 }
 
-LONG SqliteTree::Flush() {
+LONG SqliteStore::Flush() {
   ReleaseHeldRead();
   if (run_txn_open_ && run_spoiled_) {
     Discard();
@@ -503,7 +503,7 @@ LONG SqliteTree::Flush() {
   return result;
 }
 
-void SqliteTree::Discard() {
+void SqliteStore::Discard() {
   End(false);
   ReleaseHeldRead();
   run_spoiled_ = false;
@@ -517,7 +517,7 @@ void SqliteTree::Discard() {
   ++local_changes_;  // what was read inside the transaction is no longer so
 }
 
-LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
+LONG SqliteStore::KeyExists(KeyId key, bool* exists) {
   // Inside the run transaction only this process changes the store: a key
   // seen there stays until this process removes a key.
   if (run_txn_open_ && key == run_present_) {
@@ -535,7 +535,7 @@ LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
+LONG SqliteStore::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
   if (int rc = Use(find_child_, "SELECT id FROM keys WHERE parent=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -548,7 +548,7 @@ LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child)
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::Touch(KeyId key) {
+LONG SqliteStore::Touch(KeyId key) {
   // Inside the run transaction the last-write time of a key that one step
   // after another changes is written once, when another key is touched, the
   // time is read, or the transaction commits. A step that fails takes its
@@ -563,14 +563,14 @@ LONG SqliteTree::Touch(KeyId key) {
   return WriteTouch(key, NowAsFileTime());
 }
 
-LONG SqliteTree::FlushTouch() {
+LONG SqliteStore::FlushTouch() {
   if (pending_touch_.key == 0) return ERROR_SUCCESS;
   const PendingTouch touch = pending_touch_;
   pending_touch_ = PendingTouch{};
   return WriteTouch(touch.key, touch.time);
 }
 
-LONG SqliteTree::WriteTouch(KeyId key, int64_t time) {
+LONG SqliteStore::WriteTouch(KeyId key, int64_t time) {
   if (int rc = Use(touch_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -579,8 +579,8 @@ LONG SqliteTree::WriteTouch(KeyId key, int64_t time) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
-                             const std::optional<std::u16string>& class_name, KeyId* child) {
+LONG SqliteStore::CreateChild(KeyId parent, std::u16string_view name,
+                              const std::optional<std::u16string>& class_name, KeyId* child) {
   if (int rc = Use(create_child_,
                    "INSERT INTO keys(parent, folded, name, name_ansi, class, class_ansi, security, "
                    "last_write) VALUES(?1,?2,?3,?4,?5,?6,"
@@ -604,7 +604,7 @@ LONG SqliteTree::CreateChild(KeyId parent, std::u16string_view name,
   return Touch(parent);
 }
 
-LONG SqliteTree::DeleteKey(KeyId key) {
+LONG SqliteStore::DeleteKey(KeyId key) {
   {
     // A loaded hive's key goes only with its unloading.
     LoadedHive hive;
@@ -644,14 +644,14 @@ LONG SqliteTree::DeleteKey(KeyId key) {
   return Touch(parent);
 }
 
-LONG SqliteTree::KeyDepth(KeyId key, int* depth) {
+LONG SqliteStore::KeyDepth(KeyId key, int* depth) {
   KeyId top = 0;
   if (LONG rc = KeyDepthInRows(key, depth, &top); rc != ERROR_SUCCESS) return rc;
   // Every key of the store leads up to a root.
   return top == 0 ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
 
-LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
+LONG SqliteStore::GetKeyHeader(KeyId key, KeyInfo* info) {
   *info = KeyInfo{};
   if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(key_row_, "SELECT class, security, last_write FROM keys WHERE id=?");
@@ -670,7 +670,7 @@ LONG SqliteTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
+LONG SqliteStore::GetKeyInfo(KeyId key, KeyInfo* info) {
   if (LONG rc = GetKeyHeader(key, info); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(child_stats_,
                    "SELECT count(*), max(name_ansi), max(class_ansi) FROM keys WHERE parent=?");
@@ -697,7 +697,7 @@ LONG SqliteTree::GetKeyInfo(KeyId key, KeyInfo* info) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
+LONG SqliteStore::SetKeySecurity(KeyId key, std::string_view security) {
   if (int rc = Use(set_security_, "UPDATE keys SET security=? WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -706,7 +706,7 @@ LONG SqliteTree::SetKeySecurity(KeyId key, std::string_view security) {
   return sqlite3_changes(db_) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
-LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
+LONG SqliteStore::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
   if (LONG rc = FlushTouch(); rc != ERROR_SUCCESS) return rc;
   if (int rc = Use(list_children_,
@@ -723,7 +723,7 @@ LONG SqliteTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
-LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
+LONG SqliteStore::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   values->clear();
   // One range of the table, in order of name; the creation order is the
   // order of the ids. A datum of up to kCarriedDataSize bytes comes along (a
@@ -762,7 +762,7 @@ LONG SqliteTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
+LONG SqliteStore::ReadValueData(int64_t ref, std::string* data) {
   if (int rc = Use(value_data_, "SELECT data FROM vals WHERE id=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -774,7 +774,7 @@ LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
+LONG SqliteStore::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
   if (int rc = Use(read_value_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -788,8 +788,8 @@ LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* val
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
-                            std::string_view data) {
+LONG SqliteStore::WriteValue(KeyId key, std::u16string_view name, DWORD type,
+                             std::string_view data) {
   if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -814,7 +814,7 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   return Touch(key);
 }
 
-LONG SqliteTree::DeleteValue(KeyId key, std::u16string_view name) {
+LONG SqliteStore::DeleteValue(KeyId key, std::u16string_view name) {
   if (int rc = Use(delete_value_, "DELETE FROM vals WHERE key=? AND folded=?"); rc != SQLITE_OK) {
     return Fail(rc);
   }
@@ -828,7 +828,7 @@ LONG SqliteTree::DeleteValue(KeyId key, std::u16string_view name) {
   return Touch(key);
 }
 
-LONG SqliteTree::GetKeyData(KeyId key, KeyData* data) {
+LONG SqliteStore::GetKeyData(KeyId key, KeyData* data) {
   if (int rc = Use(key_data_, "SELECT name, class, security, last_write FROM keys WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -844,7 +844,7 @@ LONG SqliteTree::GetKeyData(KeyId key, KeyData* data) {
   return ERROR_SUCCESS;
 }
 
-LONG SqliteTree::SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) {
+LONG SqliteStore::SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) {
   if (int rc = Use(set_class_, "UPDATE keys SET class=?, class_ansi=? WHERE id=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -859,7 +859,7 @@ LONG SqliteTree::SetKeyClass(KeyId key, const std::optional<std::u16string>& cla
   return sqlite3_changes(db_) == 0 ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
-LONG SqliteTree::SetKeyLastWrite(KeyId key, int64_t last_write) {
+LONG SqliteStore::SetKeyLastWrite(KeyId key, int64_t last_write) {
   // A time given outright wins over the key's pending touch.
   if (pending_touch_.key == key) pending_touch_ = PendingTouch{};
   if (int rc = Use(set_last_write_, "UPDATE keys SET last_write=? WHERE id=?"); rc != SQLITE_OK) {

@@ -26,7 +26,7 @@ std::string FoldedBytes(std::u16string_view name);
 
 enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
-class SqliteTree final : public Tree {
+class SqliteStore final : public Tree {
  public:
   // Ids of the root keys in every store, in the order of their handle values.
   static constexpr KeyId kClassesRoot = 1;
@@ -37,8 +37,8 @@ class SqliteTree final : public Tree {
 
   // Opens (creating when needed) the store in `directory`.
   static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
-                   std::unique_ptr<SqliteTree>* tree);
-  ~SqliteTree() override;
+                   std::unique_ptr<SqliteStore>* tree);
+  ~SqliteStore() override;
 
   // Commits what a run transaction holds and makes every change of this
   // process durable on disk. Called when the store closes. A spoiled run
@@ -114,7 +114,7 @@ class SqliteTree final : public Tree {
   LONG RemoveLoadedHive(KeyId key) override;
 
  private:
-  SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy);
+  SqliteStore(sqlite3* db, std::string directory, CommitPolicy policy);
   LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
   LONG CreateSchema();
   // Inside CreateSchema's transaction (sqlite_schema_upgrade.cc).
