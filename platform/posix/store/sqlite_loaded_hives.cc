@@ -27,10 +27,10 @@ LONG SqliteStore::HiveTables(bool served, bool* there) {
                    "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
                    "name IN ('loaded_hives', 'removed_hive_keys')");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(hive_tables_probe_);
-  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
   hive_tables_ = *there = q.Int(0) == 2;
   return ERROR_SUCCESS;
 }
@@ -59,10 +59,10 @@ LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
                    "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE "
                    "name='loaded_hives'), 0) + 1");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(next);
-  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
   *generation = q.Int(0);
   return ERROR_SUCCESS;
 }
@@ -74,12 +74,12 @@ LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
               "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy) "
               "VALUES(?,?,?,?,?,?,?)");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(add_hive_);
   q.Bind(hive.generation).Bind(hive.key).BindBlob(hive.file).Bind(hive.device).Bind(hive.inode);
   q.BindBlob(WideToBytes(hive.root_name)).BindBlob(hive.copy);
-  if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+  if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
   return ERROR_SUCCESS;
 }
 
@@ -93,11 +93,11 @@ LONG SqliteStore::FindLoadedHive(KeyId key, LoadedHive* hive) {
   Statement& statement = served ? find_hive_ : find_legacy_hive_;
   const std::string sql = std::string("SELECT ") + (served ? kHiveColumns : kLegacyColumns) +
                           (served ? " FROM loaded_hives WHERE key=?" : " FROM hives WHERE key=?");
-  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) return Fail(rc);
+  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
   Query q(statement);
   const int rc = q.Bind(key).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return Fail(rc);
+  if (rc != SQLITE_ROW) return SqliteError(rc);
   ReadHiveRecord(q, hive);
   return ERROR_SUCCESS;
 }
@@ -108,11 +108,11 @@ LONG SqliteStore::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive)
   if (!there) return ERROR_FILE_NOT_FOUND;
   const std::string sql =
       std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE generation=?";
-  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) return Fail(rc);
+  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
   Query q(find_generation_);
   const int rc = q.Bind(generation).Step();
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return Fail(rc);
+  if (rc != SQLITE_ROW) return SqliteError(rc);
   ReadHiveRecord(q, hive);
   return ERROR_SUCCESS;
 }
@@ -132,14 +132,14 @@ LONG SqliteStore::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* 
     bool there = false;
     if (LONG rc = HiveTables(table.served, &there); rc != ERROR_SUCCESS) return rc;
     if (!there) continue;
-    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) return Fail(rc);
+    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
     Query q(*table.statement);
     const int rc = q.Bind(device).Bind(inode).Step();
     if (rc == SQLITE_ROW) {
       ReadHiveRecord(q, hive);
       return ERROR_SUCCESS;
     }
-    if (rc != SQLITE_DONE) return Fail(rc);
+    if (rc != SQLITE_DONE) return SqliteError(rc);
   }
   return ERROR_FILE_NOT_FOUND;
 }
@@ -153,11 +153,11 @@ LONG SqliteStore::RemoveLoadedHive(KeyId key) {
   if (int rc = Use(statement, served ? "DELETE FROM loaded_hives WHERE key=?"
                                      : "DELETE FROM hives WHERE key=?");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(statement);
-  if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return Fail(rc);
-  return sqlite3_changes(db_) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  return sqlite3_changes(db()) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
 LONG SqliteStore::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
@@ -165,7 +165,7 @@ LONG SqliteStore::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
                    "INSERT INTO keys(id, parent, folded, name, name_ansi, class, class_ansi, "
                    "security, last_write) VALUES(?,?,?,?,?,?,?,?,?)");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(insert_key_row_);
   q.Bind(id).Bind(parent).BindBlob(FoldedBytes(data.name)).BindBlob(WideToBytes(data.name));
@@ -177,8 +177,8 @@ LONG SqliteStore::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
     q.BindNull().Bind(0);
   }
   q.BindBlob(data.security).Bind(data.last_write);
-  if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
-  run_present_ = 0;
+  if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  steps_.ForgetPresent();
   return ERROR_SUCCESS;
 }
 
@@ -186,10 +186,10 @@ LONG SqliteStore::MarkKeyRemoved(KeyId id, KeyId parent) {
   if (int rc =
           Use(mark_removed_, "INSERT OR IGNORE INTO removed_hive_keys(id, parent) VALUES(?,?)");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(mark_removed_);
-  if (int rc = q.Bind(id).Bind(parent).Step(); rc != SQLITE_DONE) return Fail(rc);
+  if (int rc = q.Bind(id).Bind(parent).Step(); rc != SQLITE_DONE) return SqliteError(rc);
   return ERROR_SUCCESS;
 }
 
@@ -198,11 +198,11 @@ LONG SqliteStore::KeyRemoved(KeyId id, bool* removed) {
   bool there = false;
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
   if (int rc = Use(key_removed_, "SELECT 1 FROM removed_hive_keys WHERE id=?"); rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(key_removed_);
   const int rc = q.Bind(id).Step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return SqliteError(rc);
   *removed = rc == SQLITE_ROW;
   return ERROR_SUCCESS;
 }
@@ -213,13 +213,13 @@ LONG SqliteStore::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
   if (int rc = Use(removed_children_, "SELECT id FROM removed_hive_keys WHERE parent=?");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(removed_children_);
   q.Bind(parent);
   int rc = SQLITE_OK;
   while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : SqliteError(rc);
 }
 
 LONG SqliteStore::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
@@ -228,7 +228,7 @@ LONG SqliteStore::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
   // which costs more than the whole climb. The bound keeps a damaged store
   // from looping.
   if (int rc = Use(parent_of_, "SELECT parent FROM keys WHERE id=?"); rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   constexpr int kMaxLevels = 100000;
   KeyId at = key;
@@ -241,7 +241,7 @@ LONG SqliteStore::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
       *depth = level;
       return ERROR_SUCCESS;
     }
-    if (rc != SQLITE_ROW) return Fail(rc);
+    if (rc != SQLITE_ROW) return SqliteError(rc);
     at = q.Int(0);
   }
   return ERROR_REGISTRY_CORRUPT;
@@ -256,11 +256,11 @@ LONG SqliteStore::RangeHasRows(KeyId low, KeyId high, KeyId except, bool childre
               "OR EXISTS(SELECT 1 FROM keys WHERE parent BETWEEN ?1 AND ?2 AND (?4 OR parent<>?3)) "
               "OR EXISTS(SELECT 1 FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2)");
       rc != SQLITE_OK) {
-    return Fail(rc);
+    return SqliteError(rc);
   }
   Query q(probe);
   q.Bind(low).Bind(high).Bind(except).Bind(children_of_except ? 1 : 0);
-  if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
   *any = q.Int(0) != 0;
   return ERROR_SUCCESS;
 }
@@ -268,12 +268,12 @@ LONG SqliteStore::RangeHasRows(KeyId low, KeyId high, KeyId except, bool childre
 LONG SqliteStore::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
   ids->clear();
   Statement list;
-  if (int rc = Use(list, sql); rc != SQLITE_OK) return Fail(rc);
+  if (int rc = Use(list, sql); rc != SQLITE_OK) return SqliteError(rc);
   Query q(list);
   q.Bind(low).Bind(high);
   int rc = SQLITE_OK;
   while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : SqliteError(rc);
 }
 
 LONG SqliteStore::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
@@ -295,13 +295,13 @@ LONG SqliteStore::DeleteRange(KeyId low, KeyId high, KeyId except) {
                           "DELETE FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3",
                           "DELETE FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2"}) {
     Statement statement;
-    if (int rc = Use(statement, sql); rc != SQLITE_OK) return Fail(rc);
+    if (int rc = Use(statement, sql); rc != SQLITE_OK) return SqliteError(rc);
     Query q(statement);
     q.Bind(low).Bind(high);
     if (std::strstr(sql, "?3") != nullptr) q.Bind(except);
-    if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
   }
-  run_present_ = 0;
+  steps_.ForgetPresent();
   return ERROR_SUCCESS;
 }
 

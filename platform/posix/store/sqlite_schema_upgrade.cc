@@ -30,20 +30,20 @@ LONG SqliteStore::ConvertFromVersion1() {
   Statement batch_end;
   Statement copy;
   Statement remove;
-  if (int rc = batch_end.Prepare(db_, kBatchEnd); rc != SQLITE_OK) return Fail(rc);
-  if (int rc = copy.Prepare(db_, kCopy); rc != SQLITE_OK) return Fail(rc);
-  if (int rc = remove.Prepare(db_, kRemoveCopied); rc != SQLITE_OK) return Fail(rc);
+  if (int rc = batch_end.Prepare(db(), kBatchEnd); rc != SQLITE_OK) return SqliteError(rc);
+  if (int rc = copy.Prepare(db(), kCopy); rc != SQLITE_OK) return SqliteError(rc);
+  if (int rc = remove.Prepare(db(), kRemoveCopied); rc != SQLITE_OK) return SqliteError(rc);
   for (;;) {
     int64_t last = 0;
     {
       Query q(batch_end);
-      if (int rc = q.Step(); rc != SQLITE_ROW) return Fail(rc);
+      if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
       if (q.IsNull(0)) break;  // every value copied
       last = q.Int(0);
     }
     for (Statement* step : {&copy, &remove}) {
       Query q(*step);
-      if (int rc = q.Bind(last).Step(); rc != SQLITE_DONE) return Fail(rc);
+      if (int rc = q.Bind(last).Step(); rc != SQLITE_DONE) return SqliteError(rc);
     }
   }
   return Exec(kDropOld);

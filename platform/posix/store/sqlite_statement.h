@@ -1,5 +1,6 @@
-// A prepared SQLite statement kept for the life of its connection, and a
-// scope that binds, steps and resets it.
+// The store's helpers over SQLite: the connection, a prepared statement kept
+// for the life of the connection, a scope that binds, steps and resets it,
+// and the Windows error of a failed SQLite call.
 #pragma once
 
 #include <sqlite3.h>
@@ -8,7 +9,27 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/windows_api.h"
+
 namespace orvik::posix {
+
+// The Windows error code for a failed SQLite call's result code.
+LONG SqliteError(int rc);
+
+// An open database connection, closed when it goes. Statements still
+// prepared then keep it until the last of them is finalized.
+class Connection {
+ public:
+  explicit Connection(sqlite3* db) : db_(db) {}
+  ~Connection() { sqlite3_close_v2(db_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_;
+};
 
 class Statement {
  public:

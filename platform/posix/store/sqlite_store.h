@@ -4,27 +4,20 @@
 
 #include <sqlite3.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "platform/posix/store/change_counter.h"
 #include "platform/posix/store/sqlite_statement.h"
 #include "platform/posix/store/store_location.h"
+#include "platform/posix/store/store_steps.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {
 
-// How changes reach the database: each write call as its own transaction, or
-// all of a run's changes in one transaction committed when the store closes
-// (or by Flush). kWhole is kPerRun for a program that keeps its changes whole
-// or not at all: a failed write call is not undone on its own (which saves a
-// savepoint per call) but spoils the transaction, which Flush then undoes.
 // A name as the store compares it: folded, UTF-16BE, so that it sorts by
 // code unit.
 std::string FoldedBytes(std::u16string_view name);
-
-enum class CommitPolicy { kPerCall, kPerRun, kWhole };
 
 class SqliteStore final : public Tree {
  public:
@@ -35,28 +28,22 @@ class SqliteStore final : public Tree {
   static constexpr KeyId kUsers = 4;
   static constexpr KeyId kCurrentConfig = 5;
 
-  // Opens (creating when needed) the store in `directory`.
+  // Opens (creating when needed) the store in `directory`
+  // (sqlite_store_open.cc).
   static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
-                   std::unique_ptr<SqliteStore>* tree);
-  ~SqliteStore() override;
+                   std::unique_ptr<SqliteStore>* store);
+  // Flushes; then every statement finalizes itself, and the connection
+  // closes after the last of them.
+  ~SqliteStore() override { Flush(); }
 
-  // Commits what a run transaction holds and makes every change of this
-  // process durable on disk. Called when the store closes. A spoiled run
-  // transaction (kWhole) is undone instead, with ERROR_FUNCTION_FAILED.
-  LONG Flush();
-  // Undoes what the run transaction holds (kPerRun); later changes begin a
-  // new one.
-  void Discard();
+  // The steps' transactions (StoreSteps): Flush commits and syncs at the
+  // close, Discard undoes the run transaction, SetGrouping groups the write
+  // calls.
+  LONG Flush() { return steps_.Flush(); }
+  void Discard() { steps_.Discard(); }
+  LONG SetGrouping(bool on) { return steps_.SetGrouping(on); }
 
-  // With grouping on, write steps under kPerCall are savepoints in a group
-  // transaction that commits after kGroupSteps steps or kGroupTime, and when
-  // grouping ends: each step stays all or nothing, and a killed process
-  // loses at most its last group. Turning it off commits the open group.
-  static constexpr int kGroupSteps = 1000;
-  static constexpr std::chrono::milliseconds kGroupTime{50};
-  LONG SetGrouping(bool on);
-
-  sqlite3* db() const { return db_; }
+  sqlite3* db() const { return connection_.get(); }
   const std::string& directory() const { return directory_; }
   const DirectoryOwner& owner() const { return owner_; }
 
@@ -85,10 +72,15 @@ class SqliteStore final : public Tree {
   LONG DeleteRange(KeyId low, KeyId high, KeyId except);
 
   bool Writable() const override { return writable_; }
-  bool HoldsWriteLock() const override { return run_txn_open_; }
-  LONG Begin(bool write, uint64_t* stamp) override;
-  LONG End(bool commit) override;
-  bool LastWriteAlone(uint64_t* before, uint64_t* after) const override;
+  bool HoldsWriteLock() const override { return steps_.HoldsWriteLock(); }
+  LONG Begin(bool write, uint64_t* stamp) override {
+    if (write && !writable_) return ERROR_ACCESS_DENIED;
+    return steps_.Begin(write, stamp);
+  }
+  LONG End(bool commit) override { return steps_.End(commit); }
+  bool LastWriteAlone(uint64_t* before, uint64_t* after) const override {
+    return steps_.LastWriteAlone(before, after);
+  }
   bool IsRoot(KeyId key) const override { return key >= kClassesRoot && key <= kCurrentConfig; }
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
@@ -114,19 +106,23 @@ class SqliteStore final : public Tree {
   LONG RemoveLoadedHive(KeyId key) override;
 
  private:
+  struct Probe;
+
+  // Opening and set-up (sqlite_store_open.cc).
   SqliteStore(sqlite3* db, std::string directory, CommitPolicy policy);
   LONG Initialize(int busy_timeout_ms, const DirectoryOwner& owner);
+  LONG ProbeDatabase(Probe* probe);
+  // Opens the shared change counter; a process that cannot move it may not
+  // write.
+  LONG OpenCounter(const DirectoryOwner& owner);
+  LONG EnterWalMode(int busy_timeout_ms);
   LONG CreateSchema();
+  LONG AddInitialKeys();
   // Inside CreateSchema's transaction (sqlite_schema_upgrade.cc).
   LONG ConvertFromVersion1();
   LONG Exec(const char* sql);
-  int Run(Statement& statement, const char* sql);
-  int Use(Statement& statement, const char* sql);
-  void ReleaseHeldRead();
-  LONG Touch(KeyId key);
-  LONG FlushTouch();
-  LONG WriteTouch(KeyId key, int64_t time);
-  LONG Fail(int rc);
+
+  int Use(Statement& statement, const char* sql) { return steps_.Use(statement, sql); }
   // A loaded hive's record (statement `find` already prepared, bound, stepped).
   static void ReadHiveRecord(const Query& q, LoadedHive* hive);
   // Whether the tables of hives served in place (`served`) are there: a
@@ -134,51 +130,20 @@ class SqliteStore final : public Tree {
   // first load. Else whether the table of hives an earlier version copied
   // into rows is there.
   LONG HiveTables(bool served, bool* there);
-  LONG CommitRunTransaction();
   // The ids that `sql` selects with a range bound as ?1 and ?2.
   LONG IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids);
 
-  sqlite3* db_;
+  Connection connection_;  // first, so that it closes last
   std::string directory_;
   DirectoryOwner owner_;
   std::string path_;
-  ChangeCounter counter_;
-  CommitPolicy policy_;
   bool writable_ = false;
   bool hive_tables_ = false;   // the loaded-hive tables are there (once seen, for good)
   bool legacy_hives_ = false;  // the table of hives an earlier version copied into rows
-  bool in_step_ = false;       // between Begin and End
-  bool in_write_step_ = false;
-  bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
-  uint64_t step_count_ = 0;         // shared counter when the step began
-  bool held_read_ = false;          // a read transaction kept open between steps
-  uint64_t held_count_ = 0;         // shared counter when it began
-  bool step_is_txn_ = false;        // Begin opened a transaction that End closes
-  bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
-  bool wrote_ = false;              // this process changed the store
-  bool run_txn_open_ = false;       // the run transaction (kPerRun) is open
-  bool run_spoiled_ = false;        // a write call of the run transaction failed (kWhole)
-  KeyId run_present_ = 0;           // key seen in the run transaction, none removed since
-  uint64_t local_changes_ = 0;
-  bool write_alone_ = false;   // the last write step was the only change
-  uint64_t write_before_ = 0;  // between these stamps
-  uint64_t write_after_ = 0;
-  int64_t data_version_value_ = 0;  // PRAGMA data_version at the last step's start
-  bool run_version_known_ = false;  // read since the run transaction began
-  struct PendingTouch {
-    KeyId key = 0;  // 0: none
-    int64_t time = 0;
-  };
-  PendingTouch pending_touch_;     // last-write time not yet written
-  PendingTouch step_start_touch_;  // as it was when the step began
-  bool grouping_ = false;          // SetGrouping(true)
-  int group_steps_ = 0;            // write steps in the open group
-  std::chrono::steady_clock::time_point group_start_;
+  StoreSteps steps_;
 
-  Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
-  Statement data_version_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
-  Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
+  Statement key_row_, child_stats_, value_stats_, set_security_;
   Statement list_children_, list_values_, value_data_, read_value_;
   Statement write_value_, delete_value_;
   Statement key_data_, set_class_, set_last_write_;

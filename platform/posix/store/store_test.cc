@@ -328,7 +328,7 @@ TEST_F(StoreTest, AChangeGroupCommitsTogetherAndEachCallStaysWhole) {
   // before it ends.
   BeginChangeGroup();
   key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Long");
-  for (int i = 0; i < SqliteStore::kGroupSteps + 10; ++i)
+  for (int i = 0; i < StoreSteps::kGroupSteps + 10; ++i)
     SetString(key, "v" + std::to_string(i), "x");
   EXPECT_EQ(Tool({"read", "HKLM\\SOFTWARE\\Long", "v0"}).out, std::string("x\0\n", 3));
   EXPECT_EQ(EndChangeGroup(), ERROR_SUCCESS);
