@@ -12,21 +12,16 @@
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
 // hive form.
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/posix/calls/token.h"
@@ -40,8 +35,8 @@
 #include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
+#include "platform/posix/loaded/private_copies.h"
 #include "platform/posix/loaded/registry_tree.h"
-#include "platform/posix/store/store_location.h"
 #include "platform/posix/windows_api.h"
 
 namespace {
@@ -117,93 +112,6 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   return rc;
 }
 
-// Copies every byte of `source` to `target`: in the kernel where it can
-// (not between file systems of different kinds), else through a buffer.
-LONG CopyFileBytes(int source, int target) {
-  auto failed = []() -> LONG {
-    return errno == ENOSPC || errno == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
-  };
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t n = copy_file_range(source, &offset, target, nullptr, size_t{1} << 30, 0);
-    if (n == 0) return ERROR_SUCCESS;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
-    if (offset == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                        errno == EOPNOTSUPP || errno == EPERM)) {
-      break;
-    }
-    return failed();
-  }
-  std::vector<char> buffer(size_t{1} << 20);
-  for (;;) {
-    const ssize_t n = read(source, buffer.data(), buffer.size());
-    if (n == 0) return ERROR_SUCCESS;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ERROR_READ_FAULT;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = write(target, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return failed();
-      }
-      done += w;
-    }
-  }
-}
-
-// Copies the open hive file into the registry directory, where it stays
-// while the hive is loaded: a clone where the file system shares blocks,
-// else a copy. The copy goes to the disk while the caller checks it; the
-// caller syncs it (`*fd`) before the load is committed, and closes it.
-LONG CopyIntoRegistry(int source, const orvik::posix::SqliteStore& store, int64_t generation,
-                      std::string* copy, int* fd) {
-  *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
-  // A load killed before its commit leaves its copy, and its generation is
-  // handed out again.
-  unlink(copy->c_str());
-  struct stat database {};
-  const unsigned mode = stat(orvik::posix::DatabasePath(store.directory()).c_str(), &database) == 0
-                            ? (database.st_mode & 0666)
-                            : 0600;
-  *fd = orvik::posix::CreateRegistryFile(*copy, mode, store.owner());
-  if (*fd < 0) return orvik::posix::RegistryFileError(errno);
-  LONG rc = ERROR_SUCCESS;
-  if (ioctl(*fd, FICLONE, source) != 0) rc = CopyFileBytes(source, *fd);
-  if (rc == ERROR_SUCCESS) {
-    sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    return ERROR_SUCCESS;
-  }
-  close(*fd);
-  *fd = -1;
-  unlink(copy->c_str());
-  return rc;
-}
-
-// Removes the private copies that no loaded hive uses (left by an unload
-// killed after its commit), except the one of `keep`, which its unload
-// removes after the commit.
-void RemoveUnusedCopies(RegistryTree& tree, int64_t keep) {
-  const std::string& directory = tree.store().directory();
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
-  constexpr std::string_view kPrefix = "loaded-hive-";
-  while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (!name.starts_with(kPrefix)) continue;
-    char* end = nullptr;
-    const long long generation = std::strtoll(entry->d_name + kPrefix.size(), &end, 10);
-    if (end == nullptr || *end != '\0' || generation <= 0 || generation == keep) continue;
-    LoadedHive record;
-    if (tree.store().FindLoadedHiveGeneration(generation, &record) == ERROR_FILE_NOT_FOUND) {
-      unlinkat(dirfd(dir), entry->d_name, 0);
-    }
-  }
-  closedir(dir);
-}
-
 }  // namespace
 
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
@@ -254,7 +162,8 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   }
   if (hive.generation >= orvik::posix::kMaxHiveGeneration) return step.Finish(ERROR_NO_MORE_ITEMS);
   int copy_fd = -1;
-  if (LONG rc = CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy, &copy_fd);
+  if (LONG rc = orvik::posix::CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy,
+                                               &copy_fd);
       rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
@@ -294,7 +203,7 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (LONG rc = WriteBack(*tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
   }
   LONG rc = tree->UnmountHive(hive);
-  if (rc == ERROR_SUCCESS) RemoveUnusedCopies(*tree, hive.generation);
+  if (rc == ERROR_SUCCESS) orvik::posix::RemoveUnusedCopies(tree->store(), hive.generation);
   rc = step.Finish(rc);
   if (rc == ERROR_SUCCESS) unlink(hive.copy.c_str());
   return rc;
