@@ -57,6 +57,12 @@ struct ValueEntry {
   size_t fit_size = 0;              // larger of the stored and the ANSI size
 };
 
+// A class name read from a hive file, where an empty one means none.
+inline std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
+  if (class_name.empty()) return std::nullopt;
+  return class_name;
+}
+
 // What a hive file keeps of a key besides its values and subkeys.
 struct KeyData {
   std::u16string name;

@@ -16,11 +16,6 @@ using hive::HiveWriter;
 using hive::KeyNode;
 using hive::ValueNode;
 
-std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
-  if (class_name.empty()) return std::nullopt;
-  return class_name;
-}
-
 class CopyVisitor : public hive::HiveVisitor {
  public:
   CopyVisitor(Tree& tree, KeyId target) : tree_(tree), target_(target) {}

@@ -1,4 +1,5 @@
-// The registry's tree: the store's rows with the loaded hives beside them.
+// The registry's tree calls: answered from the store's rows, or from a loaded
+// hive's file for its keys that have none.
 #include "platform/posix/loaded/registry_tree.h"
 
 #include <algorithm>
@@ -6,229 +7,63 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/hive/hive_check.h"
-#include "platform/posix/hive/hive_walk.h"
 #include "platform/posix/key_path.h"
-#include "platform/posix/loaded/hive_tree_copy.h"
-#include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
 
-namespace {
-
-std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
-  if (class_name.empty()) return std::nullopt;
-  return class_name;
-}
-
-struct IdRange {
-  KeyId low;
-  KeyId high;
-};
-
-IdRange RangeOf(int64_t generation) {
-  return {HiveKeyId(generation, 0xFFFFFFFF), HiveKeyId(generation, 0)};
-}
-
-}  // namespace
-
-RegistryTree::RegistryTree(std::unique_ptr<SqliteStore> store) : store_(std::move(store)) {}
+RegistryTree::RegistryTree(std::unique_ptr<SqliteStore> store)
+    : store_(std::move(store)), mounts_(*store_) {}
 
 LONG RegistryTree::Begin(bool write, uint64_t* stamp) {
   const LONG rc = store_->Begin(write, stamp);
-  if (rc == ERROR_SUCCESS) stamp_ = *stamp;
+  if (rc == ERROR_SUCCESS) mounts_.SetStamp(*stamp);
   return rc;
 }
 
-LONG RegistryTree::FindMount(int64_t generation, Mount** mount) {
-  auto it = mounts_.find(generation);
-  if (it != mounts_.end() && it->second.checked_stamp == stamp_) {
-    *mount = &it->second;
-    return ERROR_SUCCESS;
-  }
-  // Another process may have unloaded the hive since it was last seen.
-  LoadedHive record;
-  const LONG found = store_->FindLoadedHiveGeneration(generation, &record);
-  if (found != ERROR_SUCCESS) {
-    if (it != mounts_.end()) mounts_.erase(it);
-    return found == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DELETED : found;
-  }
-  if (it == mounts_.end()) {
-    Mount opened;
-    if (LONG rc = hive::HiveReader::Open(record.copy, &opened.reader); rc != ERROR_SUCCESS) {
-      // The private copy is the registry's own file.
-      return ERROR_REGISTRY_CORRUPT;
-    }
-    it = mounts_.emplace(generation, std::move(opened)).first;
-  }
-  it->second.record = std::move(record);
-  it->second.checked_stamp = stamp_;
-  *mount = &it->second;
-  return ERROR_SUCCESS;
-}
-
-LONG RegistryTree::FileAlone(KeyId key, bool* alone) {
-  *alone = false;
-  Mount* mount = nullptr;
-  if (LONG rc = FindMount(HiveGeneration(key), &mount); rc != ERROR_SUCCESS) return rc;
-  if (key == mount->record.key) return ERROR_SUCCESS;
-  if (!mount->pristine_known || mount->pristine_stamp != stamp_) {
-    const IdRange range = RangeOf(mount->record.generation);
-    bool any = true;
-    if (LONG rc = store_->RangeHasRows(range.low, range.high, mount->record.key, false, &any);
-        rc != ERROR_SUCCESS) {
-      return rc;
-    }
-    mount->pristine = !any;
-    mount->pristine_known = true;
-    mount->pristine_stamp = stamp_;
-  }
-  *alone = mount->pristine;
-  return ERROR_SUCCESS;
-}
-
-void RegistryTree::ForgetPristine() {
-  for (auto& [generation, mount] : mounts_) {
-    mount.pristine_known = false;
-    mount.changed_known = false;
-  }
-}
-
-LONG RegistryTree::FindChangedTrees(Mount* mount) {
-  if (mount->changed_known && mount->changed_stamp == stamp_) return ERROR_SUCCESS;
-  mount->changed.clear();
-  const IdRange range = RangeOf(mount->record.generation);
-  std::vector<KeyId> ids;
-  if (LONG rc = store_->ChangedInRange(range.low, range.high, &ids); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  const hive::HiveReader& reader = *mount->reader;
-  for (const KeyId id : ids) {
-    // The key and every key above it up to the root.
-    uint32_t cell = HiveCell(id);
-    for (int steps = 0; mount->changed.insert(cell).second && cell != reader.root(); ++steps) {
-      if (steps > kMaxKeyDepth) return ERROR_REGISTRY_CORRUPT;
-      hive::KeyNode node;
-      if (LONG rc = reader.ReadKey(cell, &node); rc != ERROR_SUCCESS) return rc;
-      cell = node.parent;
-    }
-  }
-  mount->changed_known = true;
-  mount->changed_stamp = stamp_;
-  return ERROR_SUCCESS;
-}
-
-const hive::HiveReader* RegistryTree::UnchangedHiveKey(KeyId key, uint32_t* cell) {
-  if (key >= 0) return nullptr;
-  Mount* mount = nullptr;
-  if (FindMount(HiveGeneration(key), &mount) != ERROR_SUCCESS || key == mount->record.key) {
-    return nullptr;
-  }
-  bool alone = false;
-  if (FileAlone(key, &alone) != ERROR_SUCCESS) return nullptr;
-  if (!alone) {
-    bool has = true;
-    if (HasRow(key, &has) != ERROR_SUCCESS || has) return nullptr;
-    if (FindChangedTrees(mount) != ERROR_SUCCESS) return nullptr;
-    if (mount->changed.count(HiveCell(key)) != 0) return nullptr;
-  }
-  *cell = HiveCell(key);
-  return mount->reader.get();
-}
-
-LONG RegistryTree::HasRow(KeyId key, bool* has) {
-  *has = true;
-  if (key >= 0) return ERROR_SUCCESS;  // the store's own keys
-  bool alone = false;
-  if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
-  if (alone) {
-    *has = false;
-    return ERROR_SUCCESS;
-  }
-  return store_->KeyExists(key, has);
-}
-
-LONG RegistryTree::ReadHiveKey(KeyId key, HiveKey* out) {
-  if (LONG rc = FindMount(HiveGeneration(key), &out->mount); rc != ERROR_SUCCESS) return rc;
-  bool alone = false;
-  if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
-  if (!alone) {
-    bool removed = false;
-    if (LONG rc = store_->KeyRemoved(key, &removed); rc != ERROR_SUCCESS) return rc;
-    if (removed) return ERROR_KEY_DELETED;
-  }
-  return out->mount->reader->ReadKey(HiveCell(key), &out->node);
-}
-
-LONG RegistryTree::HiveKeyData(const HiveKey& key, KeyData* data) {
-  const hive::HiveReader& reader = *key.mount->reader;
-  std::u16string class_name;
-  if (LONG rc = reader.ReadClass(key.node, &class_name); rc != ERROR_SUCCESS) return rc;
-  data->name = key.node.name;
-  data->class_name = ClassOrNone(class_name);
-  if (LONG rc = reader.ReadSecurity(key.node, &data->security); rc != ERROR_SUCCESS) return rc;
-  data->last_write = key.node.last_write;
-  return ERROR_SUCCESS;
-}
-
-LONG RegistryTree::HiveValues(const HiveKey& key, std::vector<ValueEntry>* values) {
-  values->clear();
-  const hive::HiveReader& reader = *key.mount->reader;
-  std::vector<uint32_t> cells;
-  if (LONG rc = reader.ListValues(key.node, &cells); rc != ERROR_SUCCESS) return rc;
-  hive::ValueNode value;
-  std::string data;
-  for (const uint32_t cell : cells) {
-    if (LONG rc = reader.ReadValue(cell, &value); rc != ERROR_SUCCESS) return rc;
-    if (LONG rc = reader.ReadValueData(value, &data); rc != ERROR_SUCCESS) return rc;
-    ValueEntry entry;
-    entry.ref = HiveKeyId(key.mount->record.generation, cell);
-    entry.name = std::move(value.name);
-    entry.type = value.type;
-    entry.size = data.size();
-    entry.fit_size = FittingSize(value.type, data);
-    if (data.size() <= kCarriedDataSize) entry.data = data;
-    values->push_back(std::move(entry));
-  }
-  return ERROR_SUCCESS;
-}
-
-LONG RegistryTree::Materialize(KeyId key) {
-  bool has = false;
-  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS || has) return rc;
-  HiveKey hive_key;
-  if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
-  KeyData data;
-  if (LONG rc = HiveKeyData(hive_key, &data); rc != ERROR_SUCCESS) return rc;
+LONG RegistryTree::WriteHiveKeyRow(const HiveKey& key, KeyId id, KeyId parent,
+                                   const KeyData& data) {
   std::vector<ValueEntry> values;
-  if (LONG rc = HiveValues(hive_key, &values); rc != ERROR_SUCCESS) return rc;
-  // The root has its row from the load, so every key here has a parent in
-  // the hive (checked at the load to be the key that lists it).
-  const KeyId parent = HiveKeyId(hive_key.mount->record.generation, hive_key.node.parent);
-  if (LONG rc = store_->InsertKeyRow(key, parent, data); rc != ERROR_SUCCESS) return rc;
-  ForgetPristine();
+  if (LONG rc = HiveValues(key, &values); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = store_->InsertKeyRow(id, parent, data); rc != ERROR_SUCCESS) return rc;
+  const hive::HiveReader& reader = *key.mount->reader;
   std::string large;
   for (const ValueEntry& value : values) {
     if (!value.data) {
-      if (LONG rc = ReadValueData(value.ref, &large); rc != ERROR_SUCCESS) return rc;
+      hive::ValueNode node;
+      if (LONG rc = reader.ReadValue(HiveCell(value.ref), &node); rc != ERROR_SUCCESS) return rc;
+      if (LONG rc = reader.ReadValueData(node, &large); rc != ERROR_SUCCESS) return rc;
     }
-    if (LONG rc = store_->WriteValue(key, value.name, value.type, value.data ? *value.data : large);
+    if (LONG rc = store_->WriteValue(id, value.name, value.type, value.data ? *value.data : large);
         rc != ERROR_SUCCESS) {
       return rc;
     }
   }
   // Copying the values is no change of the key.
-  return store_->SetKeyLastWrite(key, data.last_write);
+  return store_->SetKeyLastWrite(id, data.last_write);
+}
+
+LONG RegistryTree::Materialize(KeyId key) {
+  bool has = false;
+  if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS || has) return rc;
+  HiveKey hive_key;
+  if (LONG rc = mounts_.ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
+  KeyData data;
+  if (LONG rc = HiveKeyData(hive_key, &data); rc != ERROR_SUCCESS) return rc;
+  // The root has its row from the load, so every key here has a parent in
+  // the hive (checked at the load to be the key that lists it).
+  const KeyId parent = HiveKeyId(hive_key.mount->record.generation, hive_key.node.parent);
+  mounts_.ForgetChanges();
+  return WriteHiveKeyRow(hive_key, key, parent, data);
 }
 
 LONG RegistryTree::KeyExists(KeyId key, bool* exists) {
   if (key >= 0) return store_->KeyExists(key, exists);
-  if (LONG rc = HasRow(key, exists); rc != ERROR_SUCCESS || *exists) {
+  if (LONG rc = mounts_.HasRow(key, exists); rc != ERROR_SUCCESS || *exists) {
     *exists = *exists && rc == ERROR_SUCCESS;
     return rc == ERROR_KEY_DELETED ? ERROR_SUCCESS : rc;
   }
   HiveKey hive_key;
-  const LONG rc = ReadHiveKey(key, &hive_key);
+  const LONG rc = mounts_.ReadHiveKey(key, &hive_key);
   *exists = rc == ERROR_SUCCESS;
   return rc == ERROR_KEY_DELETED ? ERROR_SUCCESS : rc;
 }
@@ -238,7 +73,7 @@ LONG RegistryTree::FindChild(KeyId parent, std::u16string_view name, KeyId* chil
   // changed.
   bool alone = false;
   if (parent < 0) {
-    if (LONG rc = FileAlone(parent, &alone); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = mounts_.FileAlone(parent, &alone); rc != ERROR_SUCCESS) return rc;
   }
   if (!alone) {
     const LONG found = store_->FindChild(parent, name, child);
@@ -246,7 +81,7 @@ LONG RegistryTree::FindChild(KeyId parent, std::u16string_view name, KeyId* chil
   }
   int64_t generation = HiveGeneration(parent);
   Mount* mount = nullptr;
-  if (LONG rc = FindMount(generation, &mount); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.Find(generation, &mount); rc != ERROR_SUCCESS) return rc;
   hive::KeyNode node;
   if (LONG rc = mount->reader->ReadKey(HiveCell(parent), &node); rc != ERROR_SUCCESS) return rc;
   uint32_t cell = 0;
@@ -267,7 +102,7 @@ LONG RegistryTree::CreateChild(KeyId parent, std::u16string_view name,
   // new key its descriptor.
   if (parent < 0) {
     if (LONG rc = Materialize(parent); rc != ERROR_SUCCESS) return rc;
-    ForgetPristine();
+    mounts_.ForgetChanges();
   }
   return store_->CreateChild(parent, name, class_name, child);
 }
@@ -287,7 +122,7 @@ LONG RegistryTree::DeleteKey(KeyId key) {
   {
     HiveKey hive_key;
     Mount* mount = nullptr;
-    if (LONG rc = FindMount(HiveGeneration(key), &mount); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = mounts_.Find(HiveGeneration(key), &mount); rc != ERROR_SUCCESS) return rc;
     if (LONG rc = mount->reader->ReadKey(HiveCell(key), &hive_key.node); rc != ERROR_SUCCESS) {
       return rc;
     }
@@ -298,7 +133,7 @@ LONG RegistryTree::DeleteKey(KeyId key) {
   if (LONG rc = Materialize(parent); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = Materialize(key); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = store_->DeleteKey(key); rc != ERROR_SUCCESS) return rc;
-  ForgetPristine();
+  mounts_.ForgetChanges();
   return store_->MarkKeyRemoved(key, parent);
 }
 
@@ -309,10 +144,10 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
   // damaged store from looping.
   for (int turn = 0; turn < 4 * kMaxKeyDepth; ++turn) {
     bool has = true;
-    if (LONG rc = HasRow(at, &has); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = mounts_.HasRow(at, &has); rc != ERROR_SUCCESS) return rc;
     if (!has) {
       Mount* mount = nullptr;
-      if (LONG rc = FindMount(HiveGeneration(at), &mount); rc != ERROR_SUCCESS) return rc;
+      if (LONG rc = mounts_.Find(HiveGeneration(at), &mount); rc != ERROR_SUCCESS) return rc;
       uint32_t cell = HiveCell(at);
       int steps = 0;
       while (cell != mount->reader->root()) {
@@ -340,11 +175,11 @@ LONG RegistryTree::KeyDepth(KeyId key, int* depth) {
 
 LONG RegistryTree::GetKeyHeader(KeyId key, KeyInfo* info) {
   bool has = true;
-  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->GetKeyHeader(key, info);
   *info = KeyInfo{};
   HiveKey hive_key;
-  if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
   KeyData data;
   if (LONG rc = HiveKeyData(hive_key, &data); rc != ERROR_SUCCESS) return rc;
   info->class_name = std::move(data.class_name);
@@ -382,7 +217,7 @@ LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   children->clear();
   bool alone = false;
   if (key < 0) {
-    if (LONG rc = FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = mounts_.FileAlone(key, &alone); rc != ERROR_SUCCESS) return rc;
   }
   if (!alone) {
     if (LONG rc = store_->ListChildren(key, children); rc != ERROR_SUCCESS || key >= 0) return rc;
@@ -390,9 +225,9 @@ LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
   HiveKey hive_key;
   {
     bool has = false;
-    if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
-    const LONG rc =
-        has ? FindMount(HiveGeneration(key), &hive_key.mount) : ReadHiveKey(key, &hive_key);
+    if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
+    const LONG rc = has ? mounts_.Find(HiveGeneration(key), &hive_key.mount)
+                        : mounts_.ReadHiveKey(key, &hive_key);
     if (rc != ERROR_SUCCESS) return rc;
     if (has) {
       if (LONG read = hive_key.mount->reader->ReadKey(HiveCell(key), &hive_key.node);
@@ -439,17 +274,17 @@ LONG RegistryTree::ListChildren(KeyId key, std::vector<ChildEntry>* children) {
 
 LONG RegistryTree::ListValues(KeyId key, std::vector<ValueEntry>* values) {
   bool has = true;
-  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->ListValues(key, values);
   HiveKey hive_key;
-  if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
   return HiveValues(hive_key, values);
 }
 
 LONG RegistryTree::ReadValueData(int64_t ref, std::string* data) {
   if (ref >= 0) return store_->ReadValueData(ref, data);
   Mount* mount = nullptr;
-  if (LONG rc = FindMount(HiveGeneration(ref), &mount); rc != ERROR_SUCCESS) {
+  if (LONG rc = mounts_.Find(HiveGeneration(ref), &mount); rc != ERROR_SUCCESS) {
     return rc == ERROR_KEY_DELETED ? ERROR_FILE_NOT_FOUND : rc;
   }
   hive::ValueNode value;
@@ -459,10 +294,10 @@ LONG RegistryTree::ReadValueData(int64_t ref, std::string* data) {
 
 LONG RegistryTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
   bool has = true;
-  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->ReadValue(key, name, value);
   HiveKey hive_key;
-  if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
   const hive::HiveReader& reader = *hive_key.mount->reader;
   std::vector<uint32_t> cells;
   if (LONG rc = reader.ListValues(hive_key.node, &cells); rc != ERROR_SUCCESS) return rc;
@@ -504,10 +339,10 @@ LONG RegistryTree::SetKeySecurity(KeyId key, std::string_view security) {
 
 LONG RegistryTree::GetKeyData(KeyId key, KeyData* data) {
   bool has = true;
-  if (LONG rc = HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.HasRow(key, &has); rc != ERROR_SUCCESS) return rc;
   if (has) return store_->GetKeyData(key, data);
   HiveKey hive_key;
-  if (LONG rc = ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = mounts_.ReadHiveKey(key, &hive_key); rc != ERROR_SUCCESS) return rc;
   return HiveKeyData(hive_key, data);
 }
 
@@ -523,114 +358,6 @@ LONG RegistryTree::SetKeyLastWrite(KeyId key, int64_t last_write) {
     if (LONG rc = Materialize(key); rc != ERROR_SUCCESS) return rc;
   }
   return store_->SetKeyLastWrite(key, last_write);
-}
-
-LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {
-  std::unique_ptr<hive::HiveReader> reader;
-  if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = hive::CheckHiveTree(*reader); rc != ERROR_SUCCESS) return rc;
-  // A file that is no hive is reported before a key that is there.
-  {
-    KeyId existing = 0;
-    if (LONG rc = FindChild(parent, name, &existing); rc != ERROR_FILE_NOT_FOUND) {
-      return rc == ERROR_SUCCESS ? ERROR_ALREADY_EXISTS : rc;
-    }
-  }
-  HiveKey root;
-  Mount mount;
-  mount.record = *hive;
-  mount.reader = std::move(reader);
-  root.mount = &mount;
-  if (LONG rc = mount.reader->ReadKey(mount.reader->root(), &root.node); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  KeyData data;
-  if (LONG rc = HiveKeyData(root, &data); rc != ERROR_SUCCESS) return rc;
-  std::vector<ValueEntry> values;
-  if (LONG rc = HiveValues(root, &values); rc != ERROR_SUCCESS) return rc;
-  hive->root_name = data.name;
-  hive->key = HiveKeyId(hive->generation, mount.reader->root());
-  // The key the hive is loaded under is its root's row, named as asked.
-  data.name = std::u16string(name);
-  if (LONG rc = store_->InsertKeyRow(hive->key, parent, data); rc != ERROR_SUCCESS) return rc;
-  std::string large;
-  for (const ValueEntry& value : values) {
-    if (!value.data) {
-      hive::ValueNode node;
-      if (LONG rc = mount.reader->ReadValue(HiveCell(value.ref), &node); rc != ERROR_SUCCESS) {
-        return rc;
-      }
-      if (LONG rc = mount.reader->ReadValueData(node, &large); rc != ERROR_SUCCESS) return rc;
-    }
-    if (LONG rc =
-            store_->WriteValue(hive->key, value.name, value.type, value.data ? *value.data : large);
-        rc != ERROR_SUCCESS) {
-      return rc;
-    }
-  }
-  if (LONG rc = store_->SetKeyLastWrite(hive->key, data.last_write); rc != ERROR_SUCCESS) return rc;
-  return store_->AddLoadedHive(*hive);
-}
-
-LONG RegistryTree::HiveChanged(const LoadedHive& hive, bool* changed) {
-  *changed = true;
-  const IdRange range = RangeOf(hive.generation);
-  bool any = false;
-  if (LONG rc = store_->RangeHasRows(range.low, range.high, hive.key, true, &any);
-      rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  if (any) return ERROR_SUCCESS;
-  // Only the root's row is left to compare with the file.
-  Mount* mount = nullptr;
-  if (LONG rc = FindMount(hive.generation, &mount); rc != ERROR_SUCCESS) return rc;
-  HiveKey root{mount, {}};
-  if (LONG rc = mount->reader->ReadKey(mount->reader->root(), &root.node); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  KeyData in_file;
-  KeyData in_row;
-  if (LONG rc = HiveKeyData(root, &in_file); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = store_->GetKeyData(hive.key, &in_row); rc != ERROR_SUCCESS) return rc;
-  if (in_file.class_name != in_row.class_name || in_file.security != in_row.security ||
-      in_file.last_write != in_row.last_write) {
-    return ERROR_SUCCESS;
-  }
-  std::vector<ValueEntry> file_values;
-  std::vector<ValueEntry> row_values;
-  if (LONG rc = HiveValues(root, &file_values); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = store_->ListValues(hive.key, &row_values); rc != ERROR_SUCCESS) return rc;
-  if (file_values.size() != row_values.size()) return ERROR_SUCCESS;
-  std::string file_data;
-  std::string row_data;
-  for (size_t i = 0; i < file_values.size(); ++i) {
-    const ValueEntry& a = file_values[i];
-    const ValueEntry& b = row_values[i];
-    if (a.name != b.name || a.type != b.type || a.size != b.size) return ERROR_SUCCESS;
-    if (LONG rc = ReadValueData(a.ref, &file_data); rc != ERROR_SUCCESS) return rc;
-    if (LONG rc = store_->ReadValueData(b.ref, &row_data); rc != ERROR_SUCCESS) return rc;
-    if (file_data != row_data) return ERROR_SUCCESS;
-  }
-  *changed = false;
-  return ERROR_SUCCESS;
-}
-
-LONG RegistryTree::UnmountHive(const LoadedHive& hive) {
-  const IdRange range = RangeOf(hive.generation);
-  // Keys created under hive keys are ordinary rows, with ordinary subtrees.
-  std::vector<KeyId> created;
-  if (LONG rc = store_->ChildrenOfRange(range.low, range.high, &created); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  for (const KeyId key : created) {
-    if (LONG rc = RemoveKeyTree(*store_, key, true); rc != ERROR_SUCCESS) return rc;
-  }
-  if (LONG rc = store_->DeleteRange(range.low, range.high, hive.key); rc != ERROR_SUCCESS) {
-    return rc;
-  }
-  if (LONG rc = store_->RemoveLoadedHive(hive.key); rc != ERROR_SUCCESS) return rc;
-  mounts_.erase(hive.generation);
-  return store_->DeleteKey(hive.key);
 }
 
 }  // namespace orvik::posix

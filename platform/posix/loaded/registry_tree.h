@@ -10,30 +10,22 @@
 // store: atomic, durable, and seen at once by every process. The hive's
 // root always has a row: it is the key the hive is loaded under.
 //
-// Hive keys have ids below zero that name the hive (by the generation of
-// its load, never reused) and the key's cell in the file.
+// The tree calls are answered in registry_tree.cc, the loading and unloading
+// in hive_mounts.cc; the mount table keeps the loaded hives' readers and
+// what is known of their changes.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/loaded/mount_table.h"
 #include "platform/posix/store/sqlite_store.h"
 #include "platform/posix/tree.h"
 
 namespace orvik::posix {
-
-constexpr KeyId HiveKeyId(int64_t generation, uint32_t cell) {
-  return -((generation << 32) | static_cast<int64_t>(cell));
-}
-constexpr int64_t HiveGeneration(KeyId id) { return (-id) >> 32; }
-constexpr uint32_t HiveCell(KeyId id) { return static_cast<uint32_t>((-id) & 0xFFFFFFFF); }
-// Generations stay below this, so that every id fits.
-constexpr int64_t kMaxHiveGeneration = int64_t{1} << 30;
 
 class RegistryTree final : public Tree {
  public:
@@ -60,7 +52,9 @@ class RegistryTree final : public Tree {
     return store_->LastWriteAlone(before, after);
   }
   bool IsRoot(KeyId key) const override { return store_->IsRoot(key); }
-  const hive::HiveReader* UnchangedHiveKey(KeyId key, uint32_t* cell) override;
+  const hive::HiveReader* UnchangedHiveKey(KeyId key, uint32_t* cell) override {
+    return mounts_.UnchangedHiveKey(key, cell);
+  }
   LONG KeyExists(KeyId key, bool* exists) override;
   LONG FindChild(KeyId parent, std::u16string_view name, KeyId* child) override;
   LONG CreateChild(KeyId parent, std::u16string_view name,
@@ -89,48 +83,14 @@ class RegistryTree final : public Tree {
   LONG RemoveLoadedHive(KeyId key) override { return store_->RemoveLoadedHive(key); }
 
  private:
-  struct Mount {
-    LoadedHive record;
-    std::unique_ptr<hive::HiveReader> reader;
-    uint64_t checked_stamp = 0;  // the step stamp at which the record was seen
-    // Whether no key below the root has a row, a child row or a mark (the
-    // file answers for all of them), as seen at pristine_stamp.
-    bool pristine = false;
-    bool pristine_known = false;
-    uint64_t pristine_stamp = 0;
-    // The cells of the keys whose trees changed (a row, a child row or a
-    // removed child somewhere below), as seen at changed_stamp.
-    std::unordered_set<uint32_t> changed;
-    bool changed_known = false;
-    uint64_t changed_stamp = 0;
-  };
-  // A hive key as the file has it.
-  struct HiveKey {
-    Mount* mount = nullptr;
-    hive::KeyNode node;
-  };
-
-  // The loaded hive of that generation; ERROR_KEY_DELETED when it is gone.
-  LONG FindMount(int64_t generation, Mount** mount);
-  // Whether the store's rows answer for the key (always for its own keys).
-  LONG HasRow(KeyId key, bool* has);
-  // Whether the key lies below the root of a pristine hive: then the store
-  // holds nothing of it or its children, and need not be asked.
-  LONG FileAlone(KeyId key, bool* alone);
-  // After a change of the rows below a hive's root in this step.
-  void ForgetPristine();
-  LONG FindChangedTrees(Mount* mount);
-  // A hive key without a row: ERROR_KEY_DELETED when it was removed or its
-  // hive is gone.
-  LONG ReadHiveKey(KeyId key, HiveKey* key_out);
   // Gives a hive key its row, with its values, unless it has one.
   LONG Materialize(KeyId key);
-  LONG HiveKeyData(const HiveKey& key, KeyData* data);
-  LONG HiveValues(const HiveKey& key, std::vector<ValueEntry>* values);
+  // Writes the row `id` under `parent` with `data` for the hive key, and
+  // its values as the file has them; the row keeps `data`'s last-write time.
+  LONG WriteHiveKeyRow(const HiveKey& key, KeyId id, KeyId parent, const KeyData& data);
 
   std::unique_ptr<SqliteStore> store_;
-  std::unordered_map<int64_t, Mount> mounts_;
-  uint64_t stamp_ = 0;
+  MountTable mounts_;
 };
 
 }  // namespace orvik::posix
