@@ -76,21 +76,6 @@ struct StoredValue {
   std::string data;  // as stored: string types in UTF-16LE
 };
 
-// A hive file loaded under a key (RegLoadKeyA) until it is unloaded.
-struct LoadedHive {
-  KeyId key = 0;
-  std::string file;  // the file's absolute path, written back to at unload
-  int64_t device = 0;
-  int64_t inode = 0;
-  std::u16string root_name;  // the name of the file's root key
-  // A hive served in place: the number that names its keys' ids (never
-  // reused) and the private copy of the file it is read from. 0 for a hive
-  // that an earlier version copied into the store's rows.
-  int64_t generation = 0;
-  std::string copy;
-  std::string digest;  // copied hives: of the key tree's hive form when loaded
-};
-
 class Tree {
  public:
   virtual ~Tree() = default;
@@ -134,7 +119,8 @@ class Tree {
   // The new key takes its parent's security descriptor.
   virtual LONG CreateChild(KeyId parent, std::u16string_view name,
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
-  // ERROR_ACCESS_DENIED when the key has subkeys.
+  // ERROR_ACCESS_DENIED when the key has subkeys or a hive is loaded under
+  // it (a loaded hive's key goes with its unloading).
   virtual LONG DeleteKey(KeyId key) = 0;
   // The number of keys from the key up to its top key (0 for a top key).
   virtual LONG KeyDepth(KeyId key, int* depth) = 0;
@@ -160,14 +146,6 @@ class Tree {
   virtual LONG GetKeyData(KeyId key, KeyData* data) = 0;
   virtual LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) = 0;
   virtual LONG SetKeyLastWrite(KeyId key, int64_t last_write) = 0;
-
-  // The loaded hives. A loaded hive's key cannot be removed (DeleteKey gives
-  // ERROR_ACCESS_DENIED) until its record is gone. The finds give
-  // ERROR_FILE_NOT_FOUND when there is no such hive.
-  virtual LONG AddLoadedHive(const LoadedHive& hive) = 0;
-  virtual LONG FindLoadedHive(KeyId key, LoadedHive* hive) = 0;
-  virtual LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) = 0;
-  virtual LONG RemoveLoadedHive(KeyId key) = 0;
 };
 
 }  // namespace orvik::posix

@@ -35,7 +35,6 @@
 #include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
-#include "platform/posix/loaded/private_copies.h"
 #include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/windows_api.h"
 
@@ -147,27 +146,23 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   }
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
-  auto* tree = dynamic_cast<RegistryTree*>(&step.tree());
-  if (tree == nullptr) return step.Finish(ERROR_NOT_SUPPORTED);
+  RegistryTree& tree = step.tree();
   // While loaded, the file is the registry's.
   {
     LoadedHive other;
-    const LONG found = tree->FindLoadedHiveFile(hive.device, hive.inode, &other);
+    const LONG found = tree.FindLoadedHiveFile(hive.device, hive.inode, &other);
     if (found == ERROR_SUCCESS) return step.Finish(ERROR_SHARING_VIOLATION);
     if (found != ERROR_FILE_NOT_FOUND) return step.Finish(found);
   }
   const KeyId parent = step.handle().key;
-  if (LONG rc = tree->store().NextHiveGeneration(&hive.generation); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree.NextGeneration(&hive.generation); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  if (hive.generation >= orvik::posix::kMaxHiveGeneration) return step.Finish(ERROR_NO_MORE_ITEMS);
   int copy_fd = -1;
-  if (LONG rc = orvik::posix::CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy,
-                                               &copy_fd);
-      rc != ERROR_SUCCESS) {
+  if (LONG rc = tree.TakePrivateCopy(source, &hive, &copy_fd); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  LONG rc = tree->MountHive(parent, name, &hive);
+  LONG rc = tree.MountHive(parent, name, &hive);
   // The copy is on the disk before the record that names it.
   if (rc == ERROR_SUCCESS && fsync(copy_fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(copy_fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
@@ -181,29 +176,27 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
-  auto* tree = dynamic_cast<RegistryTree*>(&step.tree());
-  if (tree == nullptr) return step.Finish(ERROR_NOT_SUPPORTED);
+  RegistryTree& tree = step.tree();
   KeyId key = 0;
-  if (LONG rc = tree->FindChild(step.handle().key, name, &key); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree.FindChild(step.handle().key, name, &key); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   LoadedHive hive;
-  if (LONG rc = tree->FindLoadedHive(key, &hive); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree.FindLoadedHive(key, &hive); rc != ERROR_SUCCESS) {
     return step.Finish(rc == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_PARAMETER : rc);
   }
   if (hive.generation == 0) {
     // Copied into rows by an earlier version.
-    if (LONG rc = WriteBack(*tree, key, hive, true); rc != ERROR_SUCCESS) return step.Finish(rc);
-    if (LONG rc = tree->RemoveLoadedHive(key); rc != ERROR_SUCCESS) return step.Finish(rc);
-    return step.Finish(orvik::posix::RemoveKeyTree(*tree, key, true));
+    if (LONG rc = WriteBack(tree, key, hive, true); rc != ERROR_SUCCESS) return step.Finish(rc);
+    return step.Finish(tree.UnmountCopiedHive(key));
   }
   bool changed = true;
-  if (LONG rc = tree->HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
+  if (LONG rc = tree.HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
   if (changed) {
-    if (LONG rc = WriteBack(*tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
+    if (LONG rc = WriteBack(tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
   }
-  LONG rc = tree->UnmountHive(hive);
-  if (rc == ERROR_SUCCESS) orvik::posix::RemoveUnusedCopies(tree->store(), hive.generation);
+  LONG rc = tree.UnmountHive(hive);
+  if (rc == ERROR_SUCCESS) tree.RemoveUnusedCopies(hive.generation);
   rc = step.Finish(rc);
   if (rc == ERROR_SUCCESS) unlink(hive.copy.c_str());
   return rc;

@@ -14,8 +14,10 @@
 
 namespace orvik::posix {
 
+class RegistryTree;
+
 struct KeyHandle {
-  Tree* tree = nullptr;
+  RegistryTree* tree = nullptr;  // the registry's tree: the store and the loaded hives
   KeyId key = 0;
   REGSAM access = 0;
   bool predefined = false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/posix/handles/handle_table.h"
+#include "platform/posix/loaded/registry_tree.h"
 #include "platform/posix/windows_api.h"
 
 namespace orvik::posix {
@@ -38,7 +39,7 @@ class KeyStep {
   LONG Finish(LONG result);
 
   KeyHandle& handle() { return *handle_; }
-  Tree& tree() { return *handle_->tree; }
+  RegistryTree& tree() { return *handle_->tree; }
   HandleTable& handles() { return *handles_; }
   uint64_t stamp() const { return stamp_; }
   bool writing() const { return writing_; }

@@ -82,8 +82,6 @@ SqliteStore* OpenedStore() {
   return state.tree ? &state.tree->store() : nullptr;
 }
 
-RegistryTree* OpenedRegistryTree() { return State().tree.get(); }
-
 void CloseRegistryStore() {
   StoreState& state = State();
   state.handles.Clear();

@@ -14,8 +14,6 @@ LONG OpenStore(HandleTable** handles);
 HandleTable* OpenedHandles();
 // The store when it is open, else nullptr.
 SqliteStore* OpenedStore();
-// The registry's tree (the store with the loaded hives) when it is open.
-RegistryTree* OpenedRegistryTree();
 
 // Closes the store: commits and syncs this process's changes and forgets
 // every open handle. The next registry call opens the store again, from the

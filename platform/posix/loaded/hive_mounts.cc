@@ -7,9 +7,27 @@
 
 #include "platform/posix/hive/hive_check.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
+#include "platform/posix/loaded/private_copies.h"
 #include "platform/posix/loaded/registry_tree.h"
 
 namespace orvik::posix {
+
+LONG RegistryTree::FindLoadedHive(KeyId key, LoadedHive* hive) {
+  return store_->FindLoadedHive(key, hive);
+}
+
+LONG RegistryTree::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
+  return store_->FindLoadedHiveFile(device, inode, hive);
+}
+
+LONG RegistryTree::NextGeneration(int64_t* generation) {
+  if (LONG rc = store_->NextHiveGeneration(generation); rc != ERROR_SUCCESS) return rc;
+  return *generation < kMaxHiveGeneration ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
+}
+
+LONG RegistryTree::TakePrivateCopy(int source, LoadedHive* hive, int* fd) {
+  return CopyIntoRegistry(source, *store_, hive->generation, &hive->copy, fd);
+}
 
 LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {
   std::unique_ptr<hive::HiveReader> reader;
@@ -99,6 +117,15 @@ LONG RegistryTree::UnmountHive(const LoadedHive& hive) {
   if (LONG rc = store_->RemoveLoadedHive(hive.key); rc != ERROR_SUCCESS) return rc;
   mounts_.Forget(hive.generation);
   return store_->DeleteKey(hive.key);
+}
+
+LONG RegistryTree::UnmountCopiedHive(KeyId key) {
+  if (LONG rc = store_->RemoveLoadedHive(key); rc != ERROR_SUCCESS) return rc;
+  return RemoveKeyTree(*this, key, true);
+}
+
+void RegistryTree::RemoveUnusedCopies(int64_t keep) {
+  orvik::posix::RemoveUnusedCopies(*store_, keep);
 }
 
 }  // namespace orvik::posix

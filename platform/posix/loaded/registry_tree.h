@@ -33,16 +33,35 @@ class RegistryTree final : public Tree {
 
   SqliteStore& store() { return *store_; }
 
-  // Loads the hive whose private copy `hive->copy` names (the caller made
-  // it) as the new key `name` of `parent`, and records it. The whole hive
-  // is checked first: a hive that loads never fails a later read; then
-  // ERROR_ALREADY_EXISTS when the key is there. Sets hive->key. Runs in a
-  // write step.
+  // The loaded hives (hive_mounts.cc), for RegLoadKeyA and RegUnLoadKeyA;
+  // each runs in a write step. The finds give ERROR_FILE_NOT_FOUND when no
+  // hive is loaded under the key, or from the file of that identity.
+  LONG FindLoadedHive(KeyId key, LoadedHive* hive);
+  LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive);
+  // The generation of the next load; ERROR_NO_MORE_ITEMS when they are used
+  // up.
+  LONG NextGeneration(int64_t* generation);
+  // Copies the open hive file `source` into the registry directory as the
+  // private copy of hive->generation, and sets hive->copy. The copy goes to
+  // the disk while it is checked; the caller syncs *fd before the load is
+  // committed, and closes it.
+  LONG TakePrivateCopy(int source, LoadedHive* hive, int* fd);
+  // Loads the hive whose private copy `hive->copy` names as the new key
+  // `name` of `parent`, and records it. The whole hive is checked first: a
+  // hive that loads never fails a later read; then ERROR_ALREADY_EXISTS
+  // when the key is there. Sets hive->key and hive->root_name.
   LONG MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive);
   // Whether anything under the loaded hive's key changed since its load.
   LONG HiveChanged(const LoadedHive& hive, bool* changed);
   // Removes the loaded hive's key, its record and every row kept for it.
   LONG UnmountHive(const LoadedHive& hive);
+  // Unloads a hive that an earlier version copied into rows: its record and
+  // its key's tree go.
+  LONG UnmountCopiedHive(KeyId key);
+  // Removes the private copies that no loaded hive uses (left by an unload
+  // killed after its commit), except the one of generation `keep`, which
+  // its unload removes after the commit.
+  void RemoveUnusedCopies(int64_t keep);
 
   bool Writable() const override { return store_->Writable(); }
   bool HoldsWriteLock() const override { return store_->HoldsWriteLock(); }
@@ -73,14 +92,6 @@ class RegistryTree final : public Tree {
   LONG GetKeyData(KeyId key, KeyData* data) override;
   LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) override;
   LONG SetKeyLastWrite(KeyId key, int64_t last_write) override;
-  LONG AddLoadedHive(const LoadedHive& hive) override { return store_->AddLoadedHive(hive); }
-  LONG FindLoadedHive(KeyId key, LoadedHive* hive) override {
-    return store_->FindLoadedHive(key, hive);
-  }
-  LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) override {
-    return store_->FindLoadedHiveFile(device, inode, hive);
-  }
-  LONG RemoveLoadedHive(KeyId key) override { return store_->RemoveLoadedHive(key); }
 
  private:
   // Gives a hive key its row, with its values, unless it has one.

@@ -19,6 +19,21 @@ namespace orvik::posix {
 // code unit.
 std::string FoldedBytes(std::u16string_view name);
 
+// A hive file loaded under a key (RegLoadKeyA) until it is unloaded.
+struct LoadedHive {
+  KeyId key = 0;
+  std::string file;  // the file's absolute path, written back to at unload
+  int64_t device = 0;
+  int64_t inode = 0;
+  std::u16string root_name;  // the name of the file's root key
+  // A hive served in place: the number that names its keys' ids (never
+  // reused) and the private copy of the file it is read from. 0 for a hive
+  // that an earlier version copied into the store's rows.
+  int64_t generation = 0;
+  std::string copy;
+  std::string digest;  // copied hives: of the key tree's hive form when loaded
+};
+
 class SqliteStore final : public Tree {
  public:
   // Ids of the root keys in every store, in the order of their handle values.
@@ -46,6 +61,13 @@ class SqliteStore final : public Tree {
   sqlite3* db() const { return connection_.get(); }
   const std::string& directory() const { return directory_; }
   const DirectoryOwner& owner() const { return owner_; }
+
+  // The records of the loaded hives (sqlite_loaded_hives.cc). The finds
+  // give ERROR_FILE_NOT_FOUND when there is no such hive.
+  LONG AddLoadedHive(const LoadedHive& hive);
+  LONG FindLoadedHive(KeyId key, LoadedHive* hive);
+  LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive);
+  LONG RemoveLoadedHive(KeyId key);
 
   // The rows a hive served in place keeps in the store (RegistryTree): its
   // keys that changed, each with an id of its own and all its values, and
@@ -100,10 +122,6 @@ class SqliteStore final : public Tree {
   LONG GetKeyData(KeyId key, KeyData* data) override;
   LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) override;
   LONG SetKeyLastWrite(KeyId key, int64_t last_write) override;
-  LONG AddLoadedHive(const LoadedHive& hive) override;
-  LONG FindLoadedHive(KeyId key, LoadedHive* hive) override;
-  LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) override;
-  LONG RemoveLoadedHive(KeyId key) override;
 
  private:
   struct Probe;
