@@ -38,21 +38,21 @@ LONG CopyName(const std::string& text, LPSTR buffer, LPDWORD capacity) {
 
 // Counts and longest lengths (in bytes of the ANSI form) from the listings.
 void SummarizeListings(const KeyHandle& handle, orvik::posix::KeyInfo* info) {
-  info->subkeys = static_cast<DWORD>(handle.children.size());
-  info->values = static_cast<DWORD>(handle.values.size());
-  for (size_t i = 0; i < handle.children.size(); ++i) {
+  info->subkeys = static_cast<DWORD>(handle.cache.children.size());
+  info->values = static_cast<DWORD>(handle.cache.values.size());
+  for (size_t i = 0; i < handle.cache.children.size(); ++i) {
     info->max_subkey_name =
-        std::max(info->max_subkey_name, static_cast<DWORD>(handle.child_names[i].size()));
-    if (const auto& class_name = handle.children[i].class_name) {
+        std::max(info->max_subkey_name, static_cast<DWORD>(handle.cache.child_names[i].size()));
+    if (const auto& class_name = handle.cache.children[i].class_name) {
       info->max_subkey_class = std::max(info->max_subkey_class,
                                         static_cast<DWORD>(orvik::posix::AnsiLength(*class_name)));
     }
   }
-  for (size_t i = 0; i < handle.values.size(); ++i) {
+  for (size_t i = 0; i < handle.cache.values.size(); ++i) {
     info->max_value_name =
-        std::max(info->max_value_name, static_cast<DWORD>(handle.value_names[i].size()));
+        std::max(info->max_value_name, static_cast<DWORD>(handle.cache.value_names[i].size()));
     info->max_value_data =
-        std::max(info->max_value_data, static_cast<DWORD>(handle.values[i].fit_size));
+        std::max(info->max_value_data, static_cast<DWORD>(handle.cache.values[i].fit_size));
   }
 }
 
@@ -76,15 +76,10 @@ LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpRe
   // only for the figures taken from it.
   const bool wants_header = lpClass != nullptr || lpcchClass != nullptr ||
                             lpcbSecurityDescriptor != nullptr || lpftLastWriteTime != nullptr;
-  if (wants_header && (!handle.header_cached || handle.header_stamp != step.stamp())) {
-    handle.header_cached = false;
-    if (LONG rc = step.tree().GetKeyHeader(handle.key, &handle.header); rc != ERROR_SUCCESS) {
-      return step.Finish(rc);
-    }
-    handle.header_cached = true;
-    handle.header_stamp = step.stamp();
+  if (wants_header) {
+    if (LONG rc = orvik::posix::LoadHeader(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   }
-  orvik::posix::KeyInfo info = wants_header ? handle.header : orvik::posix::KeyInfo{};
+  orvik::posix::KeyInfo info = wants_header ? handle.cache.header : orvik::posix::KeyInfo{};
   if (lpcSubKeys != nullptr || lpcbMaxSubKeyLen != nullptr || lpcbMaxClassLen != nullptr) {
     if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   }
@@ -128,9 +123,10 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LP
   if (LONG rc = LoadChildren(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   step.Finish(ERROR_SUCCESS);
   const KeyHandle& handle = step.handle();
-  if (dwIndex >= handle.children.size()) return ERROR_NO_MORE_ITEMS;
-  const auto& child = handle.children[dwIndex];
-  if (LONG rc = CopyName(handle.child_names[dwIndex], lpName, lpcchName); rc != ERROR_SUCCESS) {
+  if (dwIndex >= handle.cache.children.size()) return ERROR_NO_MORE_ITEMS;
+  const auto& child = handle.cache.children[dwIndex];
+  if (LONG rc = CopyName(handle.cache.child_names[dwIndex], lpName, lpcchName);
+      rc != ERROR_SUCCESS) {
     return rc;
   }
   if (lpClass != nullptr) {
@@ -158,8 +154,8 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
   }
   if (LONG rc = LoadValues(step); rc != ERROR_SUCCESS) return step.Finish(rc);
   const KeyHandle& handle = step.handle();
-  if (dwIndex >= handle.values.size()) return step.Finish(ERROR_NO_MORE_ITEMS);
-  const auto& value = handle.values[dwIndex];
+  if (dwIndex >= handle.cache.values.size()) return step.Finish(ERROR_NO_MORE_ITEMS);
+  const auto& value = handle.cache.values[dwIndex];
   // Carried data in its ANSI form is kept with the handle for the reads of
   // the same value that usually follow.
   std::string read;
@@ -176,7 +172,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchVal
     }
   }
   step.Finish(ERROR_SUCCESS);
-  if (LONG rc = CopyName(handle.value_names[dwIndex], lpValueName, lpcchValueName);
+  if (LONG rc = CopyName(handle.cache.value_names[dwIndex], lpValueName, lpcchValueName);
       rc != ERROR_SUCCESS) {
     return rc;
   }

@@ -1,5 +1,4 @@
 // The registry calls that open, create, close and remove keys.
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,9 +12,6 @@
 namespace {
 
 using orvik::posix::AnsiToWide;
-using orvik::posix::ChildEntry;
-using orvik::posix::CompareFoldedNames;
-using orvik::posix::FoldName;
 using orvik::posix::GrantAccess;
 using orvik::posix::KeyHandle;
 using orvik::posix::KeyId;
@@ -25,94 +21,6 @@ using orvik::posix::Tree;
 
 LONG ParsePath(LPCSTR path, std::vector<std::u16string>* names) {
   return SplitKeyPath(AnsiToWide(path != nullptr ? path : ""), names);
-}
-
-// The subkey of that name in a listing of subkeys in order of their folded
-// names.
-bool FindListed(const std::vector<ChildEntry>& children, std::u16string_view name, KeyId* child) {
-  size_t low = 0;
-  size_t high = children.size();
-  while (low < high) {
-    const size_t middle = low + (high - low) / 2;
-    const int order = CompareFoldedNames(children[middle].name, name);
-    if (order == 0) {
-      *child = children[middle].id;
-      return true;
-    }
-    if (order < 0) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  return false;
-}
-
-// The subkey of that name from the handle's listing when it is
-// current (callers that enumerate subkeys open each in turn).
-bool ListedChild(const KeyHandle& handle, uint64_t stamp, std::u16string_view name, KeyId* child) {
-  if (!handle.children_cached || handle.children_stamp != stamp) return false;
-  return FindListed(handle.children, name, child);
-}
-
-// The subkey of that name of `parent`, the key above the last one of a walk
-// from the base, from the listing kept for the walks that end under the same
-// key; false when there is none yet (then ask the tree).
-bool ListedUnderWalk(KeyStep& step, KeyId parent, std::u16string_view name, KeyId* child) {
-  KeyHandle& base = step.handle();
-  if (base.walk_parent != parent || base.walk_parent_stamp != step.stamp()) {
-    base.walk_parent = parent;
-    base.walk_parent_stamp = step.stamp();
-    base.walk_parent_listed = false;
-    base.walk_parent_children.clear();
-    return false;
-  }
-  if (!base.walk_parent_listed) {
-    if (step.tree().ListChildren(parent, &base.walk_parent_children) != ERROR_SUCCESS) {
-      base.walk_parent_children.clear();
-      return false;
-    }
-    base.walk_parent_listed = true;
-  }
-  return FindListed(base.walk_parent_children, name, child);
-}
-
-// Follows `names` from the step's key; *found is the number of names that
-// exist. The keys of the handle's last walk at the same stamp are taken
-// without asking the tree again.
-LONG Walk(KeyStep& step, const std::vector<std::u16string>& names, KeyId* last, size_t* found) {
-  KeyHandle& base = step.handle();
-  Tree& tree = step.tree();
-  // The remembered walk serves only while the path follows it from the base.
-  bool memo = base.walked_stamp == step.stamp();
-  std::vector<std::u16string> folded;
-  std::vector<KeyId> keys;
-  folded.reserve(names.size());
-  keys.reserve(names.size());
-  KeyId key = base.key;
-  LONG result = ERROR_SUCCESS;
-  for (const auto& name : names) {
-    folded.push_back(FoldName(name));
-    const size_t i = keys.size();
-    memo = memo && i < base.walked_keys.size() && base.walked_names[i] == folded[i];
-    if (memo) {
-      key = base.walked_keys[i];
-    } else if (i == 0 && ListedChild(base, step.stamp(), name, &key)) {
-      // Found in the base key's current listing.
-    } else if (i > 0 && i + 1 == names.size() && ListedUnderWalk(step, key, name, &key)) {
-      // Found in the listing of the parent of the walks' last keys.
-    } else if (result = tree.FindChild(key, name, &key); result != ERROR_SUCCESS) {
-      folded.pop_back();
-      break;
-    }
-    keys.push_back(key);
-  }
-  *found = keys.size();
-  *last = key;
-  base.walked_stamp = step.stamp();
-  base.walked_names = std::move(folded);
-  base.walked_keys = std::move(keys);
-  return result;
 }
 
 HKEY AddHandle(KeyStep& step, KeyId key, REGSAM access) {
@@ -143,7 +51,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
   if (LONG rc = ParsePath(lpSubKey, &names); rc != ERROR_SUCCESS) return step.Finish(rc);
   KeyId key = 0;
   size_t found = 0;
-  if (LONG rc = Walk(step, names, &key, &found); rc != ERROR_SUCCESS) {
+  if (LONG rc = orvik::posix::WalkPath(step, names, &key, &found); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   REGSAM access = 0;
@@ -175,7 +83,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
     if (LONG rc = GrantAccess(samDesired, step.tree().Writable(), &access); rc != ERROR_SUCCESS) {
       return step.Finish(rc);
     }
-    const LONG walked = Walk(step, names, &key, &found);
+    const LONG walked = orvik::posix::WalkPath(step, names, &key, &found);
     if (walked == ERROR_SUCCESS) {
       *phkResult = AddHandle(step, key, access);
       if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
@@ -193,7 +101,7 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   // Walk again: another process may have changed the tree in between,
   // unless this process held the write lock all along.
   if (!walked_under_lock || !tree.HoldsWriteLock()) {
-    const LONG walked = Walk(step, names, &key, &found);
+    const LONG walked = orvik::posix::WalkPath(step, names, &key, &found);
     if (walked != ERROR_SUCCESS && walked != ERROR_FILE_NOT_FOUND) return step.Finish(walked);
   }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
@@ -246,7 +154,7 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   Tree& tree = step.tree();
   KeyId key = 0;
   size_t found = 0;
-  if (LONG rc = Walk(step, names, &key, &found); rc != ERROR_SUCCESS) {
+  if (LONG rc = orvik::posix::WalkPath(step, names, &key, &found); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   if (!step.writing() || tree.IsRoot(key)) return step.Finish(ERROR_ACCESS_DENIED);

@@ -1,14 +1,12 @@
-// The open key handles of this process: each names a key in a tree, the
-// access it was opened with, and what it last saw of the key (so that the
-// registry calls notice a removed key and enumerate from a cached list).
+// The open key handles of this process: each names a key in the registry's
+// tree, the access it was opened with, and what it last saw of the key (so
+// that the registry calls notice a removed key and answer from its cache).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <unordered_map>
-#include <vector>
 
+#include "platform/posix/handles/key_cache.h"
 #include "platform/posix/tree.h"
 #include "platform/posix/windows_api.h"
 
@@ -26,44 +24,8 @@ struct KeyHandle {
   bool checked = false;
   uint64_t checked_stamp = 0;
 
-  // The key's class, security and last write time as of the tree stamp:
-  // the key information is asked for more than once per key as a tree is
-  // listed.
-  bool header_cached = false;
-  uint64_t header_stamp = 0;
-  KeyInfo header;
-
-  // Subkeys and values in enumeration order with their ANSI names, valid
-  // while the tree stamp is unchanged.
-  bool children_cached = false;
-  uint64_t children_stamp = 0;
-  std::vector<ChildEntry> children;
-  std::vector<std::string> child_names;
-  bool values_cached = false;
-  uint64_t values_stamp = 0;
-  std::vector<ValueEntry> values;
-  std::vector<std::string> value_names;
-  std::unordered_map<std::u16string, size_t> value_index;  // folded name; built on demand
-  size_t value_hint = 0;  // the value found last: callers read a listing in its order
-  // The ANSI form of one listed value's data (type, size and data are asked
-  // for one after another); SIZE_MAX for none.
-  size_t ansi_value = SIZE_MAX;
-  std::string ansi_data;
-
-  // The keys found by the last walk of a path from this key (folded names
-  // and ids), valid while the tree stamp is unchanged: opening a key and
-  // then each of its subkeys by their full paths costs one lookup per key.
-  uint64_t walked_stamp = 0;
-  std::vector<std::u16string> walked_names;
-  std::vector<KeyId> walked_keys;
-  // The key under which the last walk from this key ended, and from the
-  // second walk that ends under it on, its subkeys, valid while the tree
-  // stamp is unchanged: a tree's keys opened one after another by their full
-  // paths then cost one listing per parent instead of one lookup per key.
-  KeyId walk_parent = 0;
-  uint64_t walk_parent_stamp = 0;
-  bool walk_parent_listed = false;
-  std::vector<ChildEntry> walk_parent_children;
+  // What the handle keeps of the key's tree between calls (key_cache.h).
+  KeyCache cache;
 };
 
 class HandleTable {
