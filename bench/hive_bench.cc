@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_walk.h"
 

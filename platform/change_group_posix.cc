@@ -1,7 +1,7 @@
 // Change groups on POSIX: the store commits grouped write calls together.
 #include "platform/change_group.h"
 
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 namespace orvik {
 

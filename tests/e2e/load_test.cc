@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/hive/testing/hive_views.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"

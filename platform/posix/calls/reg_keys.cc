@@ -5,7 +5,7 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/handles/key_cache.h"
 #include "platform/posix/handles/key_step.h"
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/windows_api.h"
 

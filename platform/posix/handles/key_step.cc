@@ -1,7 +1,7 @@
 // Rights and the per-call frame on a key handle.
 #include "platform/posix/handles/key_step.h"
 
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 namespace orvik::posix {
 

@@ -1,7 +1,7 @@
 // Gathering a program's registry changes into transactions of the store.
 #include "platform/posix/handles/registry_transaction.h"
 
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 namespace orvik::posix {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/windows_api.h"
 #include "tests/support/process_runner.h"
 

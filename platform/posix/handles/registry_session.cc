@@ -1,5 +1,5 @@
 // Opening and closing the process's registry store.
-#include "platform/posix/handles/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 #include <cstdlib>
 #include <memory>
