@@ -1,6 +1,8 @@
-// The interface between the registry calls and a tree of keys that stores
-// them. The SQLite store implements it; a hive file served in place can sit
-// beside it later. Every call returns a Windows error code.
+// The interface between the registry calls and a tree of keys, and the
+// entries it lists. Two trees implement it: the SQLite store
+// (store/sqlite_store.h), and the registry's tree that the calls see
+// (loaded/registry_tree.h): the store with the loaded hives served in place
+// beside it. Every call returns a Windows error code.
 //
 // Names are UTF-16 as stored; the tree compares them by FoldName. Calls that
 // read or write run between Begin and End, which make them one atomic step

@@ -23,7 +23,7 @@ LONG GrantAccess(REGSAM desired, bool writable, REGSAM* granted) {
 
 LONG KeyStep::Start(HKEY key, REGSAM needed, Mode mode) {
   if (key == nullptr) return ERROR_INVALID_HANDLE;
-  if (LONG rc = OpenStore(&handles_); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = OpenSession(&handles_); rc != ERROR_SUCCESS) return rc;
   handle_ = handles_->Find(key);
   if (handle_ == nullptr) return ERROR_INVALID_HANDLE;
   if ((handle_->access & needed) != needed) return ERROR_ACCESS_DENIED;

@@ -1,4 +1,4 @@
-// Opening and closing the process's registry store.
+// Opening and closing the process's registry session.
 #include "platform/posix/handles/registry_session.h"
 
 #include <cstdlib>
@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kDefaultBusyTimeoutMs = 10000;
 
-struct StoreState {
+struct Session {
   std::unique_ptr<RegistryTree> tree;
   HandleTable handles;
   CommitPolicy policy = CommitPolicy::kPerCall;
@@ -23,12 +23,12 @@ struct StoreState {
 };
 
 // Never destroyed, so the exit hook can run after static destructors began.
-StoreState& State() {
-  static StoreState* state = new StoreState;
+Session& State() {
+  static Session* state = new Session;
   return *state;
 }
 
-void SetRoots(StoreState& state) {
+void SetRoots(Session& state) {
   const bool writable = state.tree->Writable();
   const struct {
     HKEY handle;
@@ -52,8 +52,8 @@ void SetRoots(StoreState& state) {
 
 }  // namespace
 
-LONG OpenStore(HandleTable** handles) {
-  StoreState& state = State();
+LONG OpenSession(HandleTable** handles) {
+  Session& state = State();
   if (!state.tree) {
     RegistryPlace place;
     if (const LONG rc = FindRegistryDirectory(&place); rc != ERROR_SUCCESS) return rc;
@@ -73,17 +73,17 @@ LONG OpenStore(HandleTable** handles) {
 }
 
 HandleTable* OpenedHandles() {
-  StoreState& state = State();
+  Session& state = State();
   return state.tree ? &state.handles : nullptr;
 }
 
 SqliteStore* OpenedStore() {
-  StoreState& state = State();
+  Session& state = State();
   return state.tree ? &state.tree->store() : nullptr;
 }
 
 void CloseRegistryStore() {
-  StoreState& state = State();
+  Session& state = State();
   state.handles.Clear();
   state.tree.reset();  // commits, syncs and closes
 }
@@ -93,7 +93,7 @@ void SetCommitPolicy(CommitPolicy policy) { State().policy = policy; }
 void SetBusyTimeout(int milliseconds) { State().busy_timeout_ms = milliseconds; }
 
 LONG SetChangeGrouping(bool on) {
-  StoreState& state = State();
+  Session& state = State();
   state.grouping = on;
   return state.tree ? state.tree->store().SetGrouping(on) : ERROR_SUCCESS;
 }

@@ -1,5 +1,7 @@
-// The process's one registry store, opened on first use from the registry
-// directory and closed (its changes made durable) when the process ends.
+// The process's registry session: its one store, opened on first use from
+// the registry directory, the registry's tree over it (the store with the
+// loaded hives), and the table of open key handles. The store is closed
+// (its changes made durable) when the process ends.
 #pragma once
 
 #include "platform/posix/handles/handle_table.h"
@@ -8,15 +10,16 @@
 
 namespace orvik::posix {
 
-// The handle table with the store open, or the error that kept it closed.
-LONG OpenStore(HandleTable** handles);
+// Opens the session on first use: the handle table, or the error that kept
+// the store closed.
+LONG OpenSession(HandleTable** handles);
 // The handle table when the store is open, else nullptr.
 HandleTable* OpenedHandles();
 // The store when it is open, else nullptr.
 SqliteStore* OpenedStore();
 
-// Closes the store: commits and syncs this process's changes and forgets
-// every open handle. The next registry call opens the store again, from the
+// Closes the session's store: commits and syncs this process's changes and
+// forgets every open handle. The next registry call opens the store again, from the
 // directory the environment names then. Runs when the process exits.
 void CloseRegistryStore();
 
