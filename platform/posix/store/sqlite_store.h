@@ -43,7 +43,7 @@ class SqliteStore final : public Tree {
   static constexpr KeyId kUsers = 4;
   static constexpr KeyId kCurrentConfig = 5;
 
-  // Opens (creating when needed) the store in `directory`
+  // Opens (creating when needed) the store in the directory `place` names
   // (sqlite_store_open.cc).
   static LONG Open(const RegistryPlace& place, CommitPolicy policy, int busy_timeout_ms,
                    std::unique_ptr<SqliteStore>* store);
