@@ -21,7 +21,7 @@
 #include "bench/support/bench_options.h"
 #include "bench/support/bench_tree.h"
 #include "bench/support/measure.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 namespace {
 

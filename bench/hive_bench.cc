@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_walk.h"
-#include "platform/posix/registry_store.h"
 
 extern char** environ;
 

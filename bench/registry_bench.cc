@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 
 extern char** environ;
 

@@ -2,10 +2,10 @@
 // privilege enabled.
 #include "manip/load_engine.h"
 
-#include "manip/file_exists.h"
 #include "manip/privilege.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
+#include "platform/file_exists.h"
 #include "registry/exception.h"
 #include "registry/registry.h"
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/token.h"
+#include "platform/posix/calls/token.h"
 
 namespace orvik {
 namespace {

@@ -2,10 +2,10 @@
 // the hive into it with the backup and restore privileges enabled.
 #include "manip/restore_engine.h"
 
-#include "manip/file_exists.h"
 #include "manip/privilege.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
+#include "platform/file_exists.h"
 #include "registry/exception.h"
 #include "registry/registry.h"
 

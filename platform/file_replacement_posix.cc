@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/file_replacement.h"
+#include "platform/posix/file_sync.h"
 
 namespace orvik {
 
@@ -26,12 +27,6 @@ std::string ResolvedTarget(const std::string& target) {
   char resolved[PATH_MAX];
   if (realpath(target.c_str(), resolved) == nullptr) return target;
   return resolved;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A name beside the target that no other file has yet.
@@ -71,7 +66,7 @@ bool FileReplacement::Create(const std::string& target) {
 #ifdef O_TMPFILE
   // Giving the file a name later goes through /proc.
   if (access("/proc/self/fd", X_OK) == 0) {
-    fd = open(DirectoryOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    fd = open(posix::DirectoryOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   }
 #endif
@@ -140,11 +135,7 @@ FileReplacement::Outcome FileReplacement::Commit() {
   }
   temporary_.clear();
   // The new name is durable once the directory is.
-  const int dir_fd = open(DirectoryOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    fsync(dir_fd);
-    close(dir_fd);
-  }
+  posix::SyncDirectoryOf(target_);
   return Outcome::kDone;
 }
 

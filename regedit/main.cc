@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_transaction.h"
+#include "platform/posix/handles/registry_transaction.h"
 #include "regedit/reg_import.h"
 
 int main(int argc, char** argv) {

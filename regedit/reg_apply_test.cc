@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/registry_fixture.h"
-#include "platform/posix/registry_transaction.h"
+#include "platform/posix/handles/registry_transaction.h"
+#include "platform/posix/testing/registry_fixture.h"
 #include "regedit/reg_import.h"
 #include "tests/support/process_runner.h"
 

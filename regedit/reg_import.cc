@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "platform/posix/registry_transaction.h"
+#include "platform/posix/handles/registry_transaction.h"
 #include "regedit/reg_apply.h"
 #include "regedit/reg_file_parser.h"
 

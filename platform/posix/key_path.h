@@ -11,6 +11,8 @@ namespace orvik::posix {
 
 constexpr size_t kMaxKeyNameLength = 255;      // UTF-16 units
 constexpr size_t kMaxValueNameLength = 16383;  // UTF-16 units
+// Keys nest at most this deep below their root key, and below a hive's root.
+constexpr int kMaxKeyDepth = 512;
 
 // Splits a backslash-separated path into key names. A single trailing
 // backslash is ignored and the empty path has no names. A leading backslash

@@ -1,12 +1,15 @@
-// The interface between the registry calls and a tree of keys that stores
-// them. The SQLite store implements it; a hive file served in place can sit
-// beside it later. Every call returns a Windows error code.
+// The interface between the registry calls and a tree of keys, and the
+// entries it lists. Two trees implement it: the SQLite store
+// (store/sqlite_store.h), and the registry's tree that the calls see
+// (loaded/registry_tree.h): the store with the loaded hives served in place
+// beside it. Every call returns a Windows error code.
 //
 // Names are UTF-16 as stored; the tree compares them by FoldName. Calls that
 // read or write run between Begin and End, which make them one atomic step
 // and one consistent view of the tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -44,6 +47,9 @@ struct ChildEntry {
   int64_t last_write = 0;
 };
 
+// Listings carry the data of values up to this size along (ValueEntry::data).
+constexpr size_t kCarriedDataSize = 1024;
+
 struct ValueEntry {
   int64_t ref = 0;  // pass to ReadValueData
   std::u16string name;
@@ -52,6 +58,12 @@ struct ValueEntry {
   std::optional<std::string> data;  // present when small enough to carry along
   size_t fit_size = 0;              // larger of the stored and the ANSI size
 };
+
+// A class name read from a hive file, where an empty one means none.
+inline std::optional<std::u16string> ClassOrNone(const std::u16string& class_name) {
+  if (class_name.empty()) return std::nullopt;
+  return class_name;
+}
 
 // What a hive file keeps of a key besides its values and subkeys.
 struct KeyData {
@@ -64,21 +76,6 @@ struct KeyData {
 struct StoredValue {
   DWORD type = 0;
   std::string data;  // as stored: string types in UTF-16LE
-};
-
-// A hive file loaded under a key (RegLoadKeyA) until it is unloaded.
-struct LoadedHive {
-  KeyId key = 0;
-  std::string file;  // the file's absolute path, written back to at unload
-  int64_t device = 0;
-  int64_t inode = 0;
-  std::u16string root_name;  // the name of the file's root key
-  // A hive served in place: the number that names its keys' ids (never
-  // reused) and the private copy of the file it is read from. 0 for a hive
-  // that an earlier version copied into the store's rows.
-  int64_t generation = 0;
-  std::string copy;
-  std::string digest;  // copied hives: of the key tree's hive form when loaded
 };
 
 class Tree {
@@ -124,7 +121,8 @@ class Tree {
   // The new key takes its parent's security descriptor.
   virtual LONG CreateChild(KeyId parent, std::u16string_view name,
                            const std::optional<std::u16string>& class_name, KeyId* child) = 0;
-  // ERROR_ACCESS_DENIED when the key has subkeys.
+  // ERROR_ACCESS_DENIED when the key has subkeys or a hive is loaded under
+  // it (a loaded hive's key goes with its unloading).
   virtual LONG DeleteKey(KeyId key) = 0;
   // The number of keys from the key up to its top key (0 for a top key).
   virtual LONG KeyDepth(KeyId key, int* depth) = 0;
@@ -150,14 +148,6 @@ class Tree {
   virtual LONG GetKeyData(KeyId key, KeyData* data) = 0;
   virtual LONG SetKeyClass(KeyId key, const std::optional<std::u16string>& class_name) = 0;
   virtual LONG SetKeyLastWrite(KeyId key, int64_t last_write) = 0;
-
-  // The loaded hives. A loaded hive's key cannot be removed (DeleteKey gives
-  // ERROR_ACCESS_DENIED) until its record is gone. The finds give
-  // ERROR_FILE_NOT_FOUND when there is no such hive.
-  virtual LONG AddLoadedHive(const LoadedHive& hive) = 0;
-  virtual LONG FindLoadedHive(KeyId key, LoadedHive* hive) = 0;
-  virtual LONG FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) = 0;
-  virtual LONG RemoveLoadedHive(KeyId key) = 0;
 };
 
 }  // namespace orvik::posix

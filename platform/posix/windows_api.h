@@ -1,10 +1,10 @@
 // The Windows API subset that Orvik uses, declared for POSIX systems.
 //
 // Types, constants and signatures follow the Windows SDK so that code above
-// the platform layer compiles unchanged on both platforms. The registry calls
-// are implemented over Orvik's own store (reg_keys.cc, reg_enum.cc and
-// reg_values.cc over the tree of tree.h); the code page calls
-// treat the ANSI code page as UTF-8 and carry invalid bytes losslessly.
+// the platform layer compiles unchanged on both platforms. The calls are
+// implemented in calls/: the registry calls over the registry's tree (the
+// store with the loaded hives, tree.h), the code page calls with the ANSI
+// code page as UTF-8 that carries invalid bytes losslessly.
 #pragma once
 
 #include <cstdarg>
@@ -62,7 +62,7 @@ typedef struct _SECURITY_ATTRIBUTES {
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-// ---- Predefined root keys (sign-extended, as Windows defines them) -----------
+// ---- Predefined root keys (sign-extended, as Windows defines them) ----------
 #define ORVIK_PREDEFINED_KEY(v) \
   (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
 #define HKEY_CLASSES_ROOT ORVIK_PREDEFINED_KEY(0x80000000)
@@ -73,7 +73,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define HKEY_CURRENT_CONFIG ORVIK_PREDEFINED_KEY(0x80000005)
 #define HKEY_DYN_DATA ORVIK_PREDEFINED_KEY(0x80000006)
 
-// ---- Error codes -------------------------------------------------------------
+// ---- Error codes ------------------------------------------------------------
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
@@ -81,11 +81,13 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
@@ -94,11 +96,10 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
-#define ERROR_DIRECTORY 267L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NOACCESS 998L
-#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
@@ -110,18 +111,19 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NOT_REGISTRY_FILE 1017L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_KEY_HAS_CHILDREN 1020L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_NO_ASSOCIATION 1155L
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_FUNCTION_FAILED 1627L
-#define ERROR_NO_ASSOCIATION 1155L
 // The POSIX registry's own refusals, as application codes (bit 29 set).
 #define ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY 0x20000001L
 #define ORVIK_ERROR_REGISTRY_FILE_LINKED 0x20000002L
 #define ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY 0x20000003L
 #define ORVIK_ERROR_NO_HOME_DIRECTORY 0x20000004L
 
-// ---- Registry value types ----------------------------------------------------
+// ---- Registry value types ---------------------------------------------------
 #define REG_NONE 0UL
 #define REG_SZ 1UL
 #define REG_EXPAND_SZ 2UL
@@ -137,7 +139,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define REG_QWORD 11UL
 #define REG_QWORD_LITTLE_ENDIAN 11UL
 
-// ---- Access rights -----------------------------------------------------------
+// ---- Access rights ----------------------------------------------------------
 #define DELETE 0x00010000UL
 #define READ_CONTROL 0x00020000UL
 #define WRITE_DAC 0x00040000UL
@@ -172,7 +174,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define REG_CREATED_NEW_KEY 0x00000001UL
 #define REG_OPENED_EXISTING_KEY 0x00000002UL
 
-// ---- Code pages and messages -------------------------------------------------
+// ---- Code pages and messages ------------------------------------------------
 #define CP_ACP 0U
 #define CP_OEMCP 1U
 #define CP_UTF8 65001U
@@ -197,7 +199,7 @@ typedef DWORD LCID;
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 
-// ---- Registry calls ------------------------------------------------------------
+// ---- Registry calls (calls/reg_keys.cc, reg_enum.cc, reg_values.cc) ---------
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
@@ -225,44 +227,22 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
 LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                     const BYTE* lpData, DWORD cbData);
 
-// ---- Code page -------------------------------------------------------------------
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
-                        LPWSTR lpWideCharStr, int cchWideChar);
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
-                        LPBOOL lpUsedDefaultChar);
-
-// Compares two texts of the ANSI code page; with NORM_IGNORECASE by the folding
-// the registry uses for names. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
-// 0 on failure. The locale is not looked at.
-int CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2,
-                   int cchCount2);
-
-// ---- Messages ----------------------------------------------------------------------
-DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
-                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
-DWORD GetLastError();
-void SetLastError(DWORD dwErrCode);
-
-// Frees a buffer that FormatMessageA allocated (FORMAT_MESSAGE_ALLOCATE_BUFFER).
-HLOCAL LocalFree(HLOCAL hMem);
-
-// ---- Kernel objects ----------------------------------------------------------------
-// Closes a handle to a started process or an access token (see kernel_handles.h).
-BOOL CloseHandle(HANDLE hObject);
-
-// ---- Hive files, access tokens and files (SAVE and RESTORE) --------------------
-// The hive calls read and write Windows hive files (platform/posix/hive/);
-// the token calls keep the process's backup and restore privileges
-// (token.cc); the file calls work on the POSIX file system (file_calls.cc).
-#define ERROR_NOT_SAME_DEVICE 17L
-#define ERROR_FILE_EXISTS 80L
-
+// ---- Hive files (calls/reg_save.cc, reg_restore.cc, reg_load.cc over hive/) -
 #define REG_WHOLE_HIVE_VOLATILE 0x00000001UL
 #define REG_REFRESH_HIVE 0x00000002UL
 #define REG_NO_LAZY_FLUSH 0x00000004UL
 #define REG_FORCE_RESTORE 0x00000008UL
 
+// RegSaveKeyA needs the backup privilege enabled, RegRestoreKeyA the restore
+// privilege; the file must not exist for a save.
+LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
+// RegLoadKeyA and RegUnLoadKeyA work under HKEY_LOCAL_MACHINE and HKEY_USERS
+// only, on one key below them, with the restore privilege enabled.
+LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
+
+// ---- Access tokens and privileges (calls/token.cc) --------------------------
 typedef HANDLE* PHANDLE;
 
 typedef struct _LUID {
@@ -289,6 +269,14 @@ typedef struct _TOKEN_PRIVILEGES {
 #define SE_BACKUP_NAME "SeBackupPrivilege"
 #define SE_RESTORE_NAME "SeRestorePrivilege"
 
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                           PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
+                           PTOKEN_PRIVILEGES PreviousState, LPDWORD ReturnLength);
+
+// ---- Files (calls/file_calls.cc) --------------------------------------------
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFUL
 #define FILE_ATTRIBUTE_READONLY 0x00000001UL
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010UL
@@ -299,27 +287,37 @@ typedef struct _TOKEN_PRIVILEGES {
 #define MOVEFILE_COPY_ALLOWED 0x00000002UL
 #define MOVEFILE_WRITE_THROUGH 0x00000008UL
 
-// RegSaveKeyA needs the backup privilege enabled, RegRestoreKeyA the restore
-// privilege; the file must not exist for a save.
-LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
-// RegLoadKeyA and RegUnLoadKeyA work under HKEY_LOCAL_MACHINE and HKEY_USERS
-// only, on one key below them, with the restore privilege enabled.
-LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
-LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
-
-HANDLE GetCurrentProcess();
-BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
-BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLuid);
-BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
-                           PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
-                           PTOKEN_PRIVILEGES PreviousState, LPDWORD ReturnLength);
-
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL DeleteFileA(LPCSTR lpFileName);
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 
-// ---- Processes (see process_api.cc) --------------------------------------------------
+// ---- Code page calls (calls/codepage_api.cc, calls/compare_string.cc) -------
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
+
+// Compares two texts of the ANSI code page; with NORM_IGNORECASE by the folding
+// the registry uses for names. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN,
+// 0 on failure. The locale is not looked at.
+int CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2,
+                   int cchCount2);
+
+// ---- Messages and the last error (calls/error_text.cc, calls/last_error.cc) -
+DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPSTR lpBuffer, DWORD nSize, va_list* Arguments);
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// Frees a buffer that FormatMessageA allocated (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+HLOCAL LocalFree(HLOCAL hMem);
+
+// ---- Kernel objects (calls/kernel_handles.cc) -------------------------------
+// Closes a handle to a started process or an access token (see kernel_handles.h).
+BOOL CloseHandle(HANDLE hObject);
+
+// ---- Processes (calls/process_api.cc) ---------------------------------------
 typedef void* HWND;
 typedef void* HINSTANCE;
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "tests/support/process_runner.h"
 
 extern char** environ;

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/posix/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/windows_api.h"
 #include "tests/support/process_runner.h"
 

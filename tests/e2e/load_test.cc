@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,8 +17,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/hive/testing/hive_views.h"
-#include "platform/posix/registry_store.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
 
@@ -211,6 +212,42 @@ TEST_F(LoadTest, UsersWithoutThePrivilegeAreRefused) {
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_NE(r.out.find("HKEY_LOCAL_MACHINE\\loaded\\sub\\deeper"), std::string::npos) << r.out;
   Ok({"UNLOAD", "HKLM\\Loaded"});
+}
+
+TEST_F(LoadTest, AStoreMadeBeforeHivesCouldBeLoadedTakesItsFirstHive) {
+  MakeHive("tree.hiv");
+  // The store as a version before loaded hives left it: without their tables.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((registry_.path() + "/registry.db").c_str(), &db), SQLITE_OK);
+  int keep_log = 1;  // as the store keeps it, for the reader below
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_log);
+  EXPECT_EQ(sqlite3_exec(db, "DROP TABLE loaded_hives; DROP TABLE removed_hive_keys", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  if (CanRunUnprivileged()) {
+    ASSERT_EQ(system(("chmod -R a+rX '" + registry_.path() + "'").c_str()), 0);
+    EXPECT_EQ(Orvik({"QUERY", "HKLM\\Software", "/s"}, true).exit_code, 0);
+  }
+  // A process that opened the store before the first load sees the hive,
+  // and removes ordinary keys as before.
+  setenv("ORVIK_REGISTRY", registry_.path().c_str(), 1);
+  HKEY plain = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Plain", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &plain, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(plain);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Plain"), ERROR_SUCCESS);
+  Ok({"LOAD", "HKLM\\Served", "tree.hiv"});
+  HKEY deeper = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Served\\Sub\\Deeper", 0, KEY_READ, &deeper),
+            ERROR_SUCCESS);
+  RegCloseKey(deeper);
+  posix::CloseRegistryStore();
+  unsetenv("ORVIK_REGISTRY");
+  EXPECT_NE(Query("HKLM\\Served").find("HKEY_LOCAL_MACHINE\\served\\sub\\deeper"),
+            std::string::npos);
+  Ok({"UNLOAD", "HKLM\\Served"});
 }
 
 TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/file_errors.h"
 #include "platform/posix/hive/hive_format.h"
 
 namespace orvik::posix::hive {
@@ -31,30 +32,6 @@ std::u16string DecodeName(const uint8_t* bytes, uint32_t length, bool compressed
 }
 
 }  // namespace
-
-LONG FileError(int error, const std::string& path) {
-  switch (error) {
-    case ENOENT: {
-      // Windows tells a missing folder on the way from a missing file.
-      const size_t slash = path.rfind('/');
-      if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-      struct stat info {};
-      return stat(path.substr(0, slash).c_str(), &info) == 0 ? ERROR_FILE_NOT_FOUND
-                                                             : ERROR_PATH_NOT_FOUND;
-    }
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_REGISTRY_IO_FAILED;
-  }
-}
 
 LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

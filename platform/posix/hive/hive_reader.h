@@ -45,10 +45,6 @@ struct ValueNode {
   bool is_inline = false;
 };
 
-// The Windows error code for a failed open of `path` (errno `error`), shared
-// with the writer's file calls.
-LONG FileError(int error, const std::string& path);
-
 class HiveReader {
  public:
   // Maps the file and checks its base block and bins. ERROR_FILE_NOT_FOUND or

@@ -8,11 +8,9 @@
 #include <string>
 
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/key_path.h"
 
 namespace orvik::posix::hive {
-
-// Keys nest at most this deep below a hive's root.
-constexpr int kMaxKeyDepth = 512;
 
 class HiveVisitor {
  public:

@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/posix/registry_store.h"
+#include "platform/posix/handles/registry_session.h"
 #include "platform/posix/windows_api.h"
 
 namespace {

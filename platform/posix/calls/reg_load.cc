@@ -1,0 +1,203 @@
+// RegLoadKeyA and RegUnLoadKeyA: a hive file loaded as a key under
+// HKEY_LOCAL_MACHINE or HKEY_USERS, and written back when it is unloaded.
+//
+// Loading takes a private copy of the file into the registry directory (so
+// that nobody changes it underneath), checks it whole, and serves it in
+// place from there (RegistryTree): every process sees it, changes are kept
+// in the store, and it stays across runs until it is unloaded. The record
+// keeps the file's identity, so that one file is loaded once at most.
+// Unloading writes the tree back (a new file moved over the old) only when
+// something under the key changed, and leaves the file as it was otherwise.
+//
+// Hives loaded by an earlier version were copied into the store's rows; they
+// are unloaded the way they were loaded, compared by a digest of their
+// hive form.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/calls/token.h"
+#include "platform/posix/codepage.h"
+#include "platform/posix/file_errors.h"
+#include "platform/posix/file_sync.h"
+#include "platform/posix/file_time.h"
+#include "platform/posix/handles/key_step.h"
+#include "platform/posix/hive/hive_digest.h"
+#include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_writer.h"
+#include "platform/posix/key_path.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
+#include "platform/posix/loaded/registry_tree.h"
+#include "platform/posix/windows_api.h"
+
+namespace {
+
+using orvik::posix::KeyId;
+using orvik::posix::KeyStep;
+using orvik::posix::LoadedHive;
+using orvik::posix::RegistryTree;
+using orvik::posix::Tree;
+using orvik::posix::hive::HiveWriter;
+
+// The checks both calls share: a root that takes hives, the privilege, and
+// one key name.
+LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
+  if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+  if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS) return ERROR_INVALID_PARAMETER;
+  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
+    return ERROR_PRIVILEGE_NOT_HELD;
+  }
+  std::vector<std::u16string> names;
+  if (LONG rc = orvik::posix::SplitKeyPath(orvik::posix::AnsiToWide(sub_key), &names);
+      rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (names.size() != 1) return ERROR_INVALID_PARAMETER;
+  *name = names.front();
+  return ERROR_SUCCESS;
+}
+
+// Writes the key's tree in hive form to `fd` and takes the digest of it
+// unless `digest` is null.
+LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64_t timestamp,
+                    std::string* digest) {
+  {
+    HiveWriter writer(fd);
+    if (LONG rc = orvik::posix::WriteKeyAsHive(tree, key, writer, &hive.root_name);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
+    if (LONG rc = writer.Finish(orvik::posix::AnsiToWide(hive.file), timestamp);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
+  }
+  return digest != nullptr ? orvik::posix::hive::DigestHiveFile(fd, digest) : ERROR_SUCCESS;
+}
+
+// Writes the tree back over the hive's file: a complete new file beside it,
+// moved over it. With `by_digest`, only when the digest of its hive form
+// differs from the one taken at the load.
+LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
+  std::string scratch = hive.file + ".XXXXXX";
+  const int fd = mkostemp(scratch.data(), O_CLOEXEC);
+  if (fd < 0) return orvik::posix::FileError(errno, hive.file);
+  // The new file keeps the old one's permissions.
+  struct stat old {};
+  if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+  std::string digest;
+  LONG rc = WriteAndDigest(tree, key, hive, fd, orvik::posix::NowAsFileTime(),
+                           by_digest ? &digest : nullptr);
+  const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
+  if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
+  if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
+  if (rc == ERROR_SUCCESS && changed) {
+    if (rename(scratch.c_str(), hive.file.c_str()) != 0) {
+      rc = orvik::posix::FileError(errno, hive.file);
+    } else {
+      orvik::posix::SyncDirectoryOf(hive.file);
+      return ERROR_SUCCESS;
+    }
+  }
+  unlink(scratch.c_str());
+  return rc;
+}
+
+}  // namespace
+
+LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
+  std::u16string name;
+  if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
+  if (lpFile == nullptr || lpFile[0] == '\0') return ERROR_INVALID_PARAMETER;
+  LoadedHive hive;
+  const int source = open(lpFile, O_RDONLY | O_CLOEXEC);
+  if (source < 0) return orvik::posix::FileError(errno, lpFile);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{source};
+  {
+    struct stat info {};
+    char resolved[PATH_MAX];
+    if (fstat(source, &info) != 0 || realpath(lpFile, resolved) == nullptr) {
+      return orvik::posix::FileError(errno, lpFile);
+    }
+    if (!S_ISREG(info.st_mode)) return ERROR_ACCESS_DENIED;
+    hive.file = resolved;
+    hive.device = static_cast<int64_t>(info.st_dev);
+    hive.inode = static_cast<int64_t>(info.st_ino);
+  }
+  // A file that is no hive is reported before anything about the key (the
+  // copy is checked whole before it is loaded).
+  {
+    char signature[4] = {};
+    if (pread(source, signature, sizeof(signature), 0) != sizeof(signature) ||
+        std::memcmp(signature, "regf", sizeof(signature)) != 0) {
+      return ERROR_NOT_REGISTRY_FILE;
+    }
+  }
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
+  RegistryTree& tree = step.tree();
+  // While loaded, the file is the registry's.
+  {
+    LoadedHive other;
+    const LONG found = tree.FindLoadedHiveFile(hive.device, hive.inode, &other);
+    if (found == ERROR_SUCCESS) return step.Finish(ERROR_SHARING_VIOLATION);
+    if (found != ERROR_FILE_NOT_FOUND) return step.Finish(found);
+  }
+  const KeyId parent = step.handle().key;
+  if (LONG rc = tree.NextGeneration(&hive.generation); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  int copy_fd = -1;
+  if (LONG rc = tree.TakePrivateCopy(source, &hive, &copy_fd); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  LONG rc = tree.MountHive(parent, name, &hive);
+  // The copy is on the disk before the record that names it.
+  if (rc == ERROR_SUCCESS && fsync(copy_fd) != 0) rc = ERROR_WRITE_FAULT;
+  if (close(copy_fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
+  rc = step.Finish(rc);
+  if (rc != ERROR_SUCCESS) unlink(hive.copy.c_str());
+  return rc;
+}
+
+LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  std::u16string name;
+  if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
+  KeyStep step;
+  if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
+  RegistryTree& tree = step.tree();
+  KeyId key = 0;
+  if (LONG rc = tree.FindChild(step.handle().key, name, &key); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  LoadedHive hive;
+  if (LONG rc = tree.FindLoadedHive(key, &hive); rc != ERROR_SUCCESS) {
+    return step.Finish(rc == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_PARAMETER : rc);
+  }
+  if (hive.generation == 0) {
+    // Copied into rows by an earlier version.
+    if (LONG rc = WriteBack(tree, key, hive, true); rc != ERROR_SUCCESS) return step.Finish(rc);
+    return step.Finish(tree.UnmountCopiedHive(key));
+  }
+  bool changed = true;
+  if (LONG rc = tree.HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
+  if (changed) {
+    if (LONG rc = WriteBack(tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
+  }
+  LONG rc = tree.UnmountHive(hive);
+  if (rc == ERROR_SUCCESS) tree.RemoveUnusedCopies(hive.generation);
+  rc = step.Finish(rc);
+  if (rc == ERROR_SUCCESS) unlink(hive.copy.c_str());
+  return rc;
+}

@@ -1,0 +1,41 @@
+// RegRestoreKeyA: replaces a key's values and subkeys with those of a hive
+// file's root, and gives the key the root's class name, security descriptor
+// and last-write time. All of it is one transaction: a file that turns out
+// not to be a valid hive, at any depth, leaves the registry as it was.
+#include <memory>
+
+#include "platform/posix/calls/token.h"
+#include "platform/posix/handles/key_step.h"
+#include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/loaded/hive_tree_copy.h"
+#include "platform/posix/windows_api.h"
+
+namespace {
+
+using orvik::posix::KeyId;
+using orvik::posix::Tree;
+using orvik::posix::hive::HiveReader;
+
+}  // namespace
+
+LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
+  if (lpFile == nullptr) return ERROR_INVALID_PARAMETER;
+  // A forced restore is what every restore is here; volatile hives and
+  // refreshing are not supported.
+  if ((dwFlags & ~(REG_FORCE_RESTORE | REG_NO_LAZY_FLUSH)) != 0) return ERROR_INVALID_PARAMETER;
+  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
+    return ERROR_PRIVILEGE_NOT_HELD;
+  }
+  std::unique_ptr<HiveReader> reader;
+  if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
+  orvik::posix::KeyStep step;
+  if (LONG rc = step.Start(hKey, 0, orvik::posix::KeyStep::kWrite); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  Tree& tree = step.tree();
+  const KeyId target = step.handle().key;
+  if (LONG rc = orvik::posix::RemoveKeyTree(tree, target, false); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
+  return step.Finish(orvik::posix::CopyHiveIntoKey(*reader, tree, target));
+}

@@ -1,0 +1,15 @@
+// The time now as a FILETIME number.
+#include "platform/posix/file_time.h"
+
+#include <ctime>
+
+namespace orvik::posix {
+
+int64_t NowAsFileTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  constexpr int64_t kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+  return kEpochDifference + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+}  // namespace orvik::posix

@@ -1,0 +1,25 @@
+// The private copies of loaded hives: a hive is loaded from a copy of its
+// file in the registry directory ("loaded-hive-N", N its generation), so that
+// nobody can change the hive underneath while it is loaded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/posix/store/sqlite_store.h"
+
+namespace orvik::posix {
+
+// Copies the open hive file into the registry directory, where it stays
+// while the hive is loaded: a clone where the file system shares blocks,
+// else a copy. The copy goes to the disk while the caller checks it; the
+// caller syncs it (`*fd`) before the load is committed, and closes it.
+LONG CopyIntoRegistry(int source, const SqliteStore& store, int64_t generation, std::string* copy,
+                      int* fd);
+
+// Removes the private copies that no loaded hive uses (left by an unload
+// killed after its commit), except the one of `keep`, which its unload
+// removes after the commit.
+void RemoveUnusedCopies(SqliteStore& store, int64_t keep);
+
+}  // namespace orvik::posix

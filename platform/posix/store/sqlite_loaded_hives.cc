@@ -1,0 +1,308 @@
+// The SQLite store's part in loaded hives: the records of which hive file is
+// loaded under which key, and the rows that keep the changes made under a
+// hive served in place.
+//
+// Hives loaded by an earlier version were copied into ordinary rows; their
+// records stay in the table `hives` and are still found and unloaded.
+#include <cstring>
+
+#include "platform/posix/codepage.h"
+#include "platform/posix/store/sqlite_schema.h"
+#include "platform/posix/store/sqlite_store.h"
+
+namespace orvik::posix {
+
+namespace {
+
+constexpr const char* kHiveColumns = "key, file, device, inode, root_name, generation, copy, ''";
+constexpr const char* kLegacyColumns = "key, file, device, inode, root_name, 0, '', digest";
+
+}  // namespace
+
+LONG SqliteStore::HiveTables(bool served, bool* there) {
+  *there = served ? hive_tables_ : legacy_hives_;
+  if (*there || !served) return ERROR_SUCCESS;
+  // Another process may have made them since the store was opened.
+  if (int rc = Use(hive_tables_probe_,
+                   "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                   "name IN ('loaded_hives', 'removed_hive_keys')");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(hive_tables_probe_);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
+  hive_tables_ = *there = q.Int(0) == 2;
+  return ERROR_SUCCESS;
+}
+
+void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) {
+  hive->key = q.Int(0);
+  hive->file = std::string(q.Blob(1));
+  hive->device = q.Int(2);
+  hive->inode = q.Int(3);
+  hive->root_name = BytesToWide(q.Blob(4));
+  hive->generation = q.Int(5);
+  hive->copy = std::string(q.Blob(6));
+  hive->digest = std::string(q.Blob(7));
+}
+
+LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
+  // The first load in a store made before hives could be loaded.
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) {
+    if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
+    hive_tables_ = true;
+  }
+  Statement next;
+  if (int rc = Use(next,
+                   "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE "
+                   "name='loaded_hives'), 0) + 1");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(next);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
+  *generation = q.Int(0);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
+  if (hive.generation == 0) return ERROR_INVALID_PARAMETER;
+  if (int rc =
+          Use(add_hive_,
+              "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy) "
+              "VALUES(?,?,?,?,?,?,?)");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(add_hive_);
+  q.Bind(hive.generation).Bind(hive.key).BindBlob(hive.file).Bind(hive.device).Bind(hive.inode);
+  q.BindBlob(WideToBytes(hive.root_name)).BindBlob(hive.copy);
+  if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::FindLoadedHive(KeyId key, LoadedHive* hive) {
+  // Hives served in place are loaded under keys with ids below zero; copied
+  // ones under ordinary keys.
+  const bool served = key < 0;
+  bool there = false;
+  if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
+  Statement& statement = served ? find_hive_ : find_legacy_hive_;
+  const std::string sql = std::string("SELECT ") + (served ? kHiveColumns : kLegacyColumns) +
+                          (served ? " FROM loaded_hives WHERE key=?" : " FROM hives WHERE key=?");
+  if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
+  Query q(statement);
+  const int rc = q.Bind(key).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return SqliteError(rc);
+  ReadHiveRecord(q, hive);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive) {
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
+  const std::string sql =
+      std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE generation=?";
+  if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
+  Query q(find_generation_);
+  const int rc = q.Bind(generation).Step();
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return SqliteError(rc);
+  ReadHiveRecord(q, hive);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
+  const struct {
+    bool served;
+    Statement* statement;
+    std::string sql;
+  } tables[] = {
+      {true, &find_hive_file_,
+       std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE device=? AND inode=?"},
+      {false, &find_legacy_hive_file_,
+       std::string("SELECT ") + kLegacyColumns + " FROM hives WHERE device=? AND inode=?"},
+  };
+  for (const auto& table : tables) {
+    bool there = false;
+    if (LONG rc = HiveTables(table.served, &there); rc != ERROR_SUCCESS) return rc;
+    if (!there) continue;
+    if (int rc = Use(*table.statement, table.sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
+    Query q(*table.statement);
+    const int rc = q.Bind(device).Bind(inode).Step();
+    if (rc == SQLITE_ROW) {
+      ReadHiveRecord(q, hive);
+      return ERROR_SUCCESS;
+    }
+    if (rc != SQLITE_DONE) return SqliteError(rc);
+  }
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LONG SqliteStore::RemoveLoadedHive(KeyId key) {
+  const bool served = key < 0;
+  bool there = false;
+  if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
+  if (!there) return ERROR_FILE_NOT_FOUND;
+  Statement& statement = served ? remove_hive_ : remove_legacy_hive_;
+  if (int rc = Use(statement, served ? "DELETE FROM loaded_hives WHERE key=?"
+                                     : "DELETE FROM hives WHERE key=?");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(statement);
+  if (int rc = q.Bind(key).Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  return sqlite3_changes(db()) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+LONG SqliteStore::InsertKeyRow(KeyId id, KeyId parent, const KeyData& data) {
+  if (int rc = Use(insert_key_row_,
+                   "INSERT INTO keys(id, parent, folded, name, name_ansi, class, class_ansi, "
+                   "security, last_write) VALUES(?,?,?,?,?,?,?,?,?)");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(insert_key_row_);
+  q.Bind(id).Bind(parent).BindBlob(FoldedBytes(data.name)).BindBlob(WideToBytes(data.name));
+  q.Bind(static_cast<int64_t>(AnsiLength(data.name)));
+  if (data.class_name) {
+    q.BindBlob(WideToBytes(*data.class_name))
+        .Bind(static_cast<int64_t>(AnsiLength(*data.class_name)));
+  } else {
+    q.BindNull().Bind(0);
+  }
+  q.BindBlob(data.security).Bind(data.last_write);
+  if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  steps_.ForgetPresent();
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::MarkKeyRemoved(KeyId id, KeyId parent) {
+  if (int rc =
+          Use(mark_removed_, "INSERT OR IGNORE INTO removed_hive_keys(id, parent) VALUES(?,?)");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(mark_removed_);
+  if (int rc = q.Bind(id).Bind(parent).Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::KeyRemoved(KeyId id, bool* removed) {
+  *removed = false;
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
+  if (int rc = Use(key_removed_, "SELECT 1 FROM removed_hive_keys WHERE id=?"); rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(key_removed_);
+  const int rc = q.Bind(id).Step();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return SqliteError(rc);
+  *removed = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::RemovedChildren(KeyId parent, std::vector<KeyId>* ids) {
+  ids->clear();
+  bool there = false;
+  if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS || !there) return rc;
+  if (int rc = Use(removed_children_, "SELECT id FROM removed_hive_keys WHERE parent=?");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(removed_children_);
+  q.Bind(parent);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : SqliteError(rc);
+}
+
+LONG SqliteStore::KeyDepthInRows(KeyId key, int* depth, KeyId* top) {
+  // Up the parents while they have rows, one lookup by id per level: a
+  // recursive query would build and drop a temporary table on every call,
+  // which costs more than the whole climb. The bound keeps a damaged store
+  // from looping.
+  if (int rc = Use(parent_of_, "SELECT parent FROM keys WHERE id=?"); rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  constexpr int kMaxLevels = 100000;
+  KeyId at = key;
+  for (int level = -1; level < kMaxLevels; ++level) {
+    Query q(parent_of_);
+    const int rc = q.Bind(at).Step();
+    if (rc == SQLITE_DONE) {
+      if (level < 0) return ERROR_KEY_DELETED;
+      *top = at;
+      *depth = level;
+      return ERROR_SUCCESS;
+    }
+    if (rc != SQLITE_ROW) return SqliteError(rc);
+    at = q.Int(0);
+  }
+  return ERROR_REGISTRY_CORRUPT;
+}
+
+LONG SqliteStore::RangeHasRows(KeyId low, KeyId high, KeyId except, bool children_of_except,
+                               bool* any) {
+  Statement probe;
+  if (int rc =
+          Use(probe,
+              "SELECT EXISTS(SELECT 1 FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3) "
+              "OR EXISTS(SELECT 1 FROM keys WHERE parent BETWEEN ?1 AND ?2 AND (?4 OR parent<>?3)) "
+              "OR EXISTS(SELECT 1 FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2)");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(probe);
+  q.Bind(low).Bind(high).Bind(except).Bind(children_of_except ? 1 : 0);
+  if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
+  *any = q.Int(0) != 0;
+  return ERROR_SUCCESS;
+}
+
+LONG SqliteStore::IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  ids->clear();
+  Statement list;
+  if (int rc = Use(list, sql); rc != SQLITE_OK) return SqliteError(rc);
+  Query q(list);
+  q.Bind(low).Bind(high);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) ids->push_back(q.Int(0));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : SqliteError(rc);
+}
+
+LONG SqliteStore::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange(
+      "SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
+      "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2",
+      low, high, ids);
+}
+
+LONG SqliteStore::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange(
+      "SELECT id FROM keys WHERE parent BETWEEN ?1 AND ?2 AND id NOT BETWEEN ?1 AND ?2", low, high,
+      ids);
+}
+
+LONG SqliteStore::DeleteRange(KeyId low, KeyId high, KeyId except) {
+  for (const char* sql : {"DELETE FROM vals WHERE key BETWEEN ?1 AND ?2 AND key<>?3",
+                          "DELETE FROM keys WHERE id BETWEEN ?1 AND ?2 AND id<>?3",
+                          "DELETE FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2"}) {
+    Statement statement;
+    if (int rc = Use(statement, sql); rc != SQLITE_OK) return SqliteError(rc);
+    Query q(statement);
+    q.Bind(low).Bind(high);
+    if (std::strstr(sql, "?3") != nullptr) q.Bind(except);
+    if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
+  }
+  steps_.ForgetPresent();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace orvik::posix
