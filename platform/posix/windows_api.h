@@ -198,6 +198,8 @@ typedef DWORD LCID;
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 
 // ---- Registry calls ------------------------------------------------------------
+// An empty lpSubKey under a predefined key gives back that key's own handle,
+// as on Windows.
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
