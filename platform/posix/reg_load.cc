@@ -58,12 +58,13 @@ int64_t Now() {
   return 116444736000000000LL + static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
 }
 
-// The checks both calls share: a root that takes hives, the privilege, and
-// one key name.
+// The checks both calls share: a root that takes hives, the privileges (both
+// the restore and the backup privilege, as on Windows), and one key name.
 LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
   if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
   if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS) return ERROR_INVALID_PARAMETER;
-  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
+  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege) ||
+      !orvik::posix::PrivilegeEnabled(orvik::posix::kBackupPrivilege)) {
     return ERROR_PRIVILEGE_NOT_HELD;
   }
   std::vector<std::u16string> names;

@@ -306,7 +306,8 @@ typedef struct _TOKEN_PRIVILEGES {
 LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
 // RegLoadKeyA and RegUnLoadKeyA work under HKEY_LOCAL_MACHINE and HKEY_USERS
-// only, on one key below them, with the restore privilege enabled.
+// only, on one key below them, with the restore and the backup privilege
+// enabled.
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
 LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
 
