@@ -345,6 +345,8 @@ typedef struct _SHELLEXECUTEINFOA {
 } SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
 
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040UL
+#define SEE_MASK_NOASYNC 0x00000100UL     // no effect: every start is synchronous here
+#define SEE_MASK_FLAG_NO_UI 0x00000400UL  // no effect: there are no dialogs
 #define SW_SHOWDEFAULT 10
 #define SE_ERR_FNF 2
 #define SE_ERR_ACCESSDENIED 5
