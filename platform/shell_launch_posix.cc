@@ -17,7 +17,8 @@ std::string FullFileName(const std::string& file_name) {
   return directory + file_name;
 }
 
-ShellComScope::ShellComScope() = default;
+// There is no COM to initialize.
+ShellComScope::ShellComScope() { initialized_ = false; }
 
 ShellComScope::~ShellComScope() = default;
 
