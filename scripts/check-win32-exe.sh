@@ -60,7 +60,7 @@ offset=$((leaf_rva - (0x$rsrc_vma - 0x$image_base)))
 scratch=$(mktemp)
 trap 'rm -f "$scratch"' EXIT
 "$objcopy" -O binary --only-section=.rsrc "$exe" "$scratch"
-manifest=$(tail -c +$((offset + 1)) "$scratch" | head -c $((leaf_size)) | tr -d '\0')
+manifest=$(dd if="$scratch" bs=1 skip="$offset" count=$((leaf_size)) status=none | tr -d '\0')
 grep -Eq '<requestedExecutionLevel[^>]*level="asInvoker"' <<<"$manifest" ||
   fail "the manifest has no requestedExecutionLevel asInvoker"
 grep -q 'supportedOS' <<<"$manifest" || fail "the manifest names no supported Windows version"
