@@ -3,14 +3,9 @@
 
 #include <utility>
 
-namespace orvik {
+#include "platform/ansi_text.h"
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+namespace orvik {
 
 CommandLine::CommandLine(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
 
@@ -21,7 +16,7 @@ std::string CommandLine::ArgAt(int n) const {
   return arguments_[static_cast<size_t>(n - 1)];
 }
 
-std::string CommandLine::LowerArg(int n) const { return LowerAscii(ArgAt(n)); }
+std::string CommandLine::LowerArg(int n) const { return LowerAsciiLetters(ArgAt(n)); }
 
 int CommandLine::FindOption(const std::string& option) const {
   for (int n = 1; n <= ArgCount(); ++n) {

@@ -9,9 +9,6 @@
 
 namespace orvik {
 
-// Turns the ASCII letters A to Z into a to z; every other byte stays.
-std::string LowerAscii(std::string text);
-
 class CommandLine {
  public:
   CommandLine() = default;
@@ -20,7 +17,8 @@ class CommandLine {
   int ArgCount() const;
   // The argument at 1-based position n as typed; empty outside 1..ArgCount.
   std::string ArgAt(int n) const;
-  // ArgAt(n) with A to Z lower-cased.
+  // ArgAt(n) with A to Z lower-cased; every other byte stays, and so does
+  // the second byte of a double-byte character.
   std::string LowerArg(int n) const;
   // The first position whose LowerArg equals option (given in lower case),
   // or -1.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/code_page_932.h"
+
 namespace orvik {
 namespace {
 
@@ -28,6 +30,16 @@ TEST(CommandLine, LowerArgTurnsOnlyAsciiCapitalsIntoSmallLetters) {
             "\xC4\xD6"
             "ab\xE9");
   EXPECT_EQ(args.LowerArg(3), "");
+}
+
+TEST(CommandLine, LowerArgLeavesDoubleByteCharactersWhole) {
+  // In code page 932 the second byte of ア (83 41) is an A: lower-cased, the
+  // name would be another key's.
+  const test::CodePage932 cp932;
+  const CommandLine args({"QUERY", "HKCU\\Software\\\x83\x41\x83\x76\x83\x8A", "/V"});
+  EXPECT_EQ(args.LowerArg(1), "query");
+  EXPECT_EQ(args.LowerArg(2), "hkcu\\software\\\x83\x41\x83\x76\x83\x8A");
+  EXPECT_EQ(args.FindOption("/v"), 3);
 }
 
 TEST(CommandLine, FindOptionMatchesWholeArgumentsInAnyCaseFirstMatchWinning) {

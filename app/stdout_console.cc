@@ -7,12 +7,22 @@
 #include <cstring>
 
 #include "app/banner.h"
+#include "platform/console_text.h"
 #include "registry/exception.h"
 
 namespace orvik {
 
+StdoutConsole::StdoutConsole() : console_(StandardOutputIsConsole()) {}
+
 void StdoutConsole::Line(std::string_view text) {
   if (failed_) return;
+  if (console_) {
+    std::string line(text);
+    line += "\r\n";
+    if (WriteConsoleText(line, &console_error_)) return;
+    failed_ = true;
+    throw Exception("standard output cannot be written");
+  }
   errno = 0;
   const bool written =
       (text.empty() || std::fwrite(text.data(), 1, text.size(), stdout) == text.size()) &&
@@ -32,7 +42,11 @@ bool StdoutConsole::Finish(std::string* reason) {
     failed_ = true;
   }
   if (!failed_) return true;
-  *reason = error_ != 0 ? std::strerror(error_) : "write error";
+  if (!console_error_.empty()) {
+    *reason = console_error_;
+  } else {
+    *reason = error_ != 0 ? std::strerror(error_) : "write error";
+  }
   return false;
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "platform/lead_bytes.h"
+
 namespace orvik {
 
 const std::array<RootKeyRow, 7> RootKeyTable = {{
@@ -65,10 +67,16 @@ std::string SectionLine(const std::string& root_name, const std::string& path) {
 }
 
 std::string EscapeText(std::string_view text) {
+  const LeadByteTable& bytes = AnsiLeadBytes();
   std::string escaped;
   escaped.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\\') {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (bytes.lead[static_cast<unsigned char>(c)] && i + 1 < text.size()) {
+      // A double-byte character: its second byte may be a backslash (表).
+      escaped += c;
+      escaped += text[++i];
+    } else if (c == '\\') {
       escaped += "\\\\";
     } else if (c == '"') {
       escaped += "\\\"";

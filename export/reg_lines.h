@@ -35,7 +35,8 @@ std::string SectionLine(const std::string& root_name, const std::string& path);
 std::string WithLeadingBackslash(const std::string& path);
 
 // Doubles backslashes, puts a backslash before double quotes and turns each
-// line feed into carriage return and line feed, in that order.
+// line feed into carriage return and line feed, in that order. The second
+// byte of a double-byte character (the 5C of 表) is no backslash.
 std::string EscapeText(std::string_view text);
 
 // Every byte as two lower-case hexadecimal digits, separated by commas:

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tests/support/code_page_932.h"
+
 namespace orvik {
 namespace {
 
@@ -44,6 +46,21 @@ TEST(EscapeText, ReplacesBackslashQuoteAndLineFeedWithoutLookingAgain) {
       {"a\nb", "a\r\nb"},
       {"a\r\nb", "a\r\r\nb"},
       {std::string("nul\0x", 5), std::string("nul\0x", 5)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeText(c.text), c.escaped) << c.text;
+}
+
+TEST(EscapeText, LeavesTheSecondByteOfADoubleByteCharacterAlone) {
+  // 表 is 95 5C and ソ 83 5C in code page 932: no backslash to double.
+  const test::CodePage932 cp932;
+  const struct {
+    std::string text;
+    std::string escaped;
+  } cases[] = {
+      {"\x95\x5C", "\x95\x5C"},
+      {"C:\\\x95\x5C\\\x83\x5C\"", "C:\\\\\x95\x5C\\\\\x83\x5C\\\""},
+      {"\x95\x5C\x5C", "\x95\x5C\\\\"},
+      {"\x95", "\x95"},  // a lead byte alone at the end
   };
   for (const auto& c : cases) EXPECT_EQ(EscapeText(c.text), c.escaped) << c.text;
 }

@@ -10,6 +10,7 @@
 
 #include "export/reg_lines.h"
 #include "export/wrap.h"
+#include "platform/ansi_text.h"
 #include "registry/exception.h"
 
 namespace orvik {
@@ -80,8 +81,9 @@ void TRegistryExport::ExportKey(const std::string& path) {
   // A path typed with a trailing backslash names the same key; its section
   // and the paths below it are written without it, so that no empty name
   // appears between two backslashes.
-  std::string key_path = registry_.ActivePath();
-  while (!key_path.empty() && key_path.back() == '\\') key_path.pop_back();
+  // A name that ends in a double-byte character whose second byte is a
+  // backslash (表) keeps that byte.
+  const std::string key_path(WithoutTrailingBackslashes(registry_.ActivePath()));
   ExportTree(registry_.ActiveHandle(), key_path);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "manip/child_path.h"
 #include "manip/root_keys.h"
 #include "manip/value_render.h"
 #include "manip/value_types.h"
@@ -14,14 +15,6 @@
 namespace orvik {
 
 namespace {
-
-// A subkey's path below parent_path; an empty parent (the root) or one that
-// ends with a backslash gets no second separator.
-std::string ChildPath(const std::string& parent_path, const std::string& name) {
-  if (parent_path.empty()) return name;
-  if (parent_path.back() == '\\') return parent_path + name;
-  return parent_path + "\\" + name;
-}
 
 // The type name without the padding that aligns QUERY's columns.
 std::string TrimmedTypeName(DWORD type_code) {

@@ -4,10 +4,12 @@
 
 #include <vector>
 
+#include "manip/child_path.h"
 #include "manip/name_match.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
 #include "manip/value_copy.h"
+#include "platform/ansi_text.h"
 #include "platform/change_group.h"
 #include "registry/exception.h"
 
@@ -15,24 +17,16 @@ namespace orvik {
 
 namespace {
 
-// A subkey's path below parent_path; an empty parent (the root) or one that
-// ends with a backslash gets no second separator.
-std::string ChildPath(const std::string& parent_path, const std::string& name) {
-  if (parent_path.empty()) return name;
-  if (parent_path.back() == '\\') return parent_path + name;
-  return parent_path + "\\" + name;
-}
-
 // The names along a SubKey path as the registry reads it: one leading
 // backslash (the path rule's "from the root") and one trailing backslash
 // carry no name.
 std::vector<std::string_view> PathNames(std::string_view path) {
   if (!path.empty() && path.front() == '\\') path.remove_prefix(1);
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  if (EndsWithBackslash(path)) path.remove_suffix(1);
   std::vector<std::string_view> names;
   if (path.empty()) return names;
   for (;;) {
-    const size_t backslash = path.find('\\');
+    const size_t backslash = FindBackslash(path);
     names.push_back(path.substr(0, backslash));
     if (backslash == std::string_view::npos) break;
     path.remove_prefix(backslash + 1);

@@ -3,14 +3,18 @@
 
 #include "platform/file_exists.h"
 #include "platform/platform.h"
+#include "platform/shell_launch.h"
 #include "registry/exception.h"
 
 namespace orvik {
 
 bool LaunchAndWait(const std::string& program, const std::string& parameters) {
+  const ShellComScope com;
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // The process handle to wait on; no dialog for a failure (the failure is
+  // reported as a message); the start finished before the call returns.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
   info.lpVerb = "open";
   info.lpFile = program.c_str();
   info.lpParameters = parameters.c_str();
@@ -27,7 +31,10 @@ int ImportFile(const std::string& file_name) {
   if (!FileExists(file_name)) {
     throw Exception("File: \"" + file_name + "\" does not exist\"");
   }
-  if (!LaunchAndWait("regedit.exe", "/s \"" + file_name + "\"")) {
+  // The editor by its full name, never one found in the current directory,
+  // and the file by its full name, since the editor may start elsewhere.
+  const std::string editor = RegistryEditorProgram();
+  if (editor.empty() || !LaunchAndWait(editor, "/s \"" + FullFileName(file_name) + "\"")) {
     throw Exception("Error: File: \"" + file_name + "\" could not be imported");
   }
   return 0;

@@ -1,5 +1,6 @@
-// IMPORT's engine: hands a registry-editor file to the platform's registry
-// editor, "regedit.exe", in silent mode and waits until it has ended.
+// IMPORT's engine: hands a registry-editor file, by its full name, to the
+// platform's registry editor, regedit.exe of the Windows directory, in
+// silent mode and waits until it has ended.
 #pragma once
 
 #include <string>

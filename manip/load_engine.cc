@@ -1,5 +1,5 @@
 // LOAD: has the platform load the hive file under the key, with the restore
-// privilege enabled.
+// and backup privileges enabled, which RegLoadKey demands both.
 #include "manip/load_engine.h"
 
 #include "manip/privilege.h"
@@ -13,8 +13,10 @@ namespace orvik {
 
 int LoadHiveFile(const std::string& key_name, const std::string& file_name) {
   if (!FileExists(file_name)) throw Exception("File: \"" + file_name + "\" does not exist\"");
-  // Disabled after the registry object is gone.
+  // Restore first; disabled in the reverse order after the registry object
+  // is gone.
   PrivilegeScope restore("SeRestorePrivilege");
+  PrivilegeScope backup("SeBackupPrivilege");
   TRegistry registry;
   std::string sub_key = key_name;
   std::string root_text;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "manip/child_path.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
 #include "manip/value_render.h"
@@ -28,15 +29,6 @@ bool KeyIsMissing(TRegistry& registry, LONG code) {
     return true;
   }
   return code == ERROR_ACCESS_DENIED && registry.KeyPresent("\\");
-}
-
-// The path of a subkey below parent_path. A parent path that is empty (the
-// root itself) or already ends with a backslash gets no second separator,
-// which the registry would refuse as an empty name component.
-std::string ChildPath(const std::string& parent_path, const std::string& name) {
-  if (parent_path.empty()) return name;
-  if (parent_path.back() == '\\') return parent_path + name;
-  return parent_path + "\\" + name;
 }
 
 }  // namespace

@@ -5,18 +5,13 @@
 
 #include <string_view>
 
+#include "platform/ansi_text.h"
+
 namespace orvik {
 
 namespace {
 
 enum class Root { kCurrentUser, kClassesRoot, kUsers, kCurrentConfig, kLocalMachine };
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // Tests the rows in order, each row's short form before its long form.
 Root RootOf(const std::string& root_text) {
@@ -31,7 +26,7 @@ Root RootOf(const std::string& root_text) {
       {"HKU", "HKEY_USERS", Root::kUsers},
       {"HKCC", "HKEY_CURRENT_CONFIG", Root::kCurrentConfig},
   };
-  const std::string upper = UpperAscii(root_text);
+  const std::string upper = UpperAsciiLetters(root_text);
   for (const Row& row : kRows) {
     if (upper == row.short_name || upper == row.long_name) return row.root;
   }
@@ -73,7 +68,7 @@ std::string FullRootName(const std::string& root_text) {
 }
 
 void SplitKeyName(std::string& key_name, std::string& root_text) {
-  const size_t backslash = key_name.find('\\');
+  const size_t backslash = FindBackslash(key_name);
   if (backslash == std::string::npos) {
     root_text.clear();
     return;

@@ -16,7 +16,8 @@ HKEY RootKeyFromName(const std::string& root_text);
 // The full name printed for a root text, e.g. "HKEY_CURRENT_USER" for "hkcu".
 std::string FullRootName(const std::string& root_text);
 
-// Splits at the first backslash: afterwards root_text holds what came before
+// Splits at the first backslash (a character, never the second byte of a
+// double-byte one): afterwards root_text holds what came before
 // it and key_name only the SubKey (the whole text when there is no backslash).
 void SplitKeyName(std::string& key_name, std::string& root_text);
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "tests/support/code_page_932.h"
+
 namespace orvik {
 namespace {
 
@@ -28,6 +30,27 @@ TEST(SplitKeyName, SplitsAtTheFirstBackslash) {
   for (const Case& c : cases) {
     std::string key_name = c.full_name;
     std::string root_text = "left over";
+    SplitKeyName(key_name, root_text);
+    EXPECT_EQ(root_text, c.root_text) << c.full_name;
+    EXPECT_EQ(key_name, c.sub_key) << c.full_name;
+  }
+}
+
+TEST(SplitKeyName, ABackslashInsideADoubleByteCharacterSplitsNothing) {
+  // 表 is 95 5C in code page 932: its second byte is no separator.
+  const test::CodePage932 cp932;
+  const struct {
+    std::string full_name;
+    std::string root_text;
+    std::string sub_key;
+  } cases[] = {
+      {"\x95\x5C\\x", "\x95\x5C", "x"},
+      {"hkcu\\\x95\x5C\\x", "hkcu", "\x95\x5C\\x"},
+      {"\x95\x5C", "", "\x95\x5C"},
+  };
+  for (const auto& c : cases) {
+    std::string key_name = c.full_name;
+    std::string root_text;
     SplitKeyName(key_name, root_text);
     EXPECT_EQ(root_text, c.root_text) << c.full_name;
     EXPECT_EQ(key_name, c.sub_key) << c.full_name;

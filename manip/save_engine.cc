@@ -6,6 +6,7 @@
 #include "manip/privilege.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
+#include "platform/file_replacement.h"
 #include "registry/exception.h"
 #include "registry/registry.h"
 
@@ -46,9 +47,7 @@ int SaveKeyToFile(const std::string& key_name, const std::string& file_name) {
       throw RefusedChange(registry.LastError());
     }
   }
-  if (!MoveFileExA(temporary.c_str(), file_name.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const LONG why = static_cast<LONG>(GetLastError());
+  if (const LONG why = MoveFileOver(temporary, file_name); why != ERROR_SUCCESS) {
     DeleteFileA(temporary.c_str());
     throw RefusedChange(why);
   }

@@ -1,5 +1,5 @@
 // UNLOAD: has the platform unload the hive loaded under the key, with the
-// restore privilege enabled.
+// restore and backup privileges enabled, which RegUnLoadKey demands both.
 #include "manip/unload_engine.h"
 
 #include "manip/privilege.h"
@@ -10,8 +10,10 @@
 namespace orvik {
 
 int UnloadHiveKey(const std::string& key_name) {
-  // Disabled after the registry object is gone.
+  // Restore first; disabled in the reverse order after the registry object
+  // is gone.
   PrivilegeScope restore("SeRestorePrivilege");
+  PrivilegeScope backup("SeBackupPrivilege");
   TRegistry registry;
   std::string sub_key = key_name;
   std::string root_text;

@@ -2,6 +2,7 @@
 // names printed by QUERY and COMPARE, and the codes of user-typed names.
 #include "manip/value_types.h"
 
+#include "platform/ansi_text.h"
 #include "registry/exception.h"
 
 namespace orvik {
@@ -37,10 +38,7 @@ std::string TypeNameOf(DWORD type_code) {
 }
 
 DWORD TypeCodeOf(const std::string& type_name) {
-  std::string upper = type_name;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  const std::string upper = UpperAsciiLetters(type_name);
   struct Row {
     const char* name;
     DWORD code;

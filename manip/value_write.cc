@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "manip/value_render.h"
+#include "platform/ansi_text.h"
 
 namespace orvik {
 
@@ -62,7 +63,7 @@ LONG WriteMultiString(TRegistry& registry, const std::string& value_name, DWORD 
   bytes.reserve(text.size() + 2);
   size_t start = 0;
   while (!separator.empty()) {
-    const size_t found = text.find(separator, start);
+    const size_t found = FindAtCharacter(text, separator, start);
     if (found == std::string::npos) break;
     bytes.append(text, start, found - start);
     bytes.push_back('\0');

@@ -9,6 +9,7 @@
 #include "manip/value_render.h"
 #include "registry/registry.h"
 #include "registry/test_registry.h"
+#include "tests/support/code_page_932.h"
 
 namespace orvik {
 namespace {
@@ -198,6 +199,19 @@ TEST_F(WriteValueFromTextTest, WritesBackWhatRenderingRead) {
     EXPECT_EQ(Stored("copy"), Described(c.type, c.bytes))
         << "type " << c.type << ", text '" << text << "'";
   }
+}
+
+TEST_F(WriteValueFromTextTest, MultiStringSeparatorsBeginAtCharacters) {
+  // In code page 932 表 is 95 5C: 表0 holds no "\0" separator.
+  const test::CodePage932 cp932;
+  EXPECT_EQ(WriteValueFromText(registry_, "list",
+                               "\x95\x5C"
+                               "0\\0x",
+                               REG_MULTI_SZ, "\\0"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Stored("list"), Described(REG_MULTI_SZ, std::string("\x95\x5C"
+                                                                "0\0x\0\0",
+                                                                7)));
 }
 
 TEST_F(WriteValueFromTextTest, TypesWithoutATextFormAreLeftAlone) {

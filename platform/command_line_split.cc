@@ -1,33 +1,37 @@
 // The Windows command-line splitting rule (see command_line_split.h).
 #include "platform/command_line_split.h"
 
+#include <type_traits>
+
 namespace orvik {
 
 namespace {
 
-bool IsSeparator(char c) {
-  auto code = static_cast<unsigned char>(c);
+template <typename Char>
+bool IsSeparator(Char c) {
+  const auto code = static_cast<std::make_unsigned_t<Char>>(c);
   return code >= 1 && code <= 32;
 }
 
-}  // namespace
-
-std::vector<std::string> SplitCommandLine(std::string_view line) {
-  std::vector<std::string> args;
+template <typename Char>
+std::vector<std::basic_string<Char>> Split(std::basic_string_view<Char> line) {
+  constexpr Char kQuote = static_cast<Char>('"');
+  constexpr Char kEnd = static_cast<Char>(0);
+  std::vector<std::basic_string<Char>> args;
   size_t i = 0;
   const size_t n = line.size();
   while (true) {
     while (i < n && IsSeparator(line[i])) ++i;
     // Pairs of quotes at the start of an argument are skipped.
-    while (i + 1 < n && line[i] == '"' && line[i + 1] == '"') i += 2;
-    if (i >= n || line[i] == '\0') break;
+    while (i + 1 < n && line[i] == kQuote && line[i + 1] == kQuote) i += 2;
+    if (i >= n || line[i] == kEnd) break;
     if (IsSeparator(line[i])) continue;
-    std::string arg;
-    while (i < n && line[i] != '\0' && !IsSeparator(line[i])) {
-      if (line[i] == '"') {
+    std::basic_string<Char> arg;
+    while (i < n && line[i] != kEnd && !IsSeparator(line[i])) {
+      if (line[i] == kQuote) {
         ++i;
-        while (i < n && line[i] != '\0' && line[i] != '"') arg += line[i++];
-        if (i < n && line[i] == '"') ++i;
+        while (i < n && line[i] != kEnd && line[i] != kQuote) arg += line[i++];
+        if (i < n && line[i] == kQuote) ++i;
       } else {
         arg += line[i++];
       }
@@ -38,5 +42,11 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   }
   return args;
 }
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(std::string_view line) { return Split(line); }
+
+std::vector<std::wstring> SplitCommandLine(std::wstring_view line) { return Split(line); }
 
 }  // namespace orvik

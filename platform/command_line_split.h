@@ -18,5 +18,8 @@
 namespace orvik {
 
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
+// The same rule over wide characters (GetCommandLineW), so that arguments
+// are split before anything is converted to the ANSI code page.
+std::vector<std::wstring> SplitCommandLine(std::wstring_view command_line);
 
 }  // namespace orvik

@@ -9,12 +9,19 @@
 namespace orvik {
 namespace {
 
-TEST(SplitCommandLine, FollowsTheSplittingRule) {
-  struct Case {
-    std::string line;
-    std::vector<std::string> args;
-  };
-  const Case cases[] = {
+struct Case {
+  std::string line;
+  std::vector<std::string> args;
+};
+
+std::wstring Widened(const std::string& bytes) {
+  std::wstring wide;
+  for (const char c : bytes) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return wide;
+}
+
+const std::vector<Case>& RuleCases() {
+  static const std::vector<Case> cases = {
       {"", {}},
       {"   \t ", {}},
       {"orvik query", {"orvik", "query"}},
@@ -59,9 +66,29 @@ TEST(SplitCommandLine, FollowsTheSplittingRule) {
       {"a \"", {"a"}},
       {"a \"\"\"", {"a"}},
   };
-  for (const Case& c : cases) {
+  return cases;
+}
+
+TEST(SplitCommandLine, FollowsTheSplittingRule) {
+  for (const Case& c : RuleCases()) {
     EXPECT_EQ(SplitCommandLine(c.line), c.args) << "line: [" << c.line << "]";
   }
+}
+
+TEST(SplitCommandLine, WideTextFollowsTheSameRule) {
+  for (const Case& c : RuleCases()) {
+    std::vector<std::wstring> args;
+    for (const std::string& arg : c.args) args.push_back(Widened(arg));
+    EXPECT_EQ(SplitCommandLine(Widened(c.line)), args) << "line: [" << c.line << "]";
+  }
+  // Only the ASCII double quote quotes: a fullwidth one (U+FF02), which a
+  // best-fit conversion would turn into it, is an ordinary character.
+  EXPECT_EQ(SplitCommandLine(std::wstring(L"add a\xFF02"
+                                          L"b c\xFF02")),
+            (std::vector<std::wstring>{L"add",
+                                       L"a\xFF02"
+                                       L"b",
+                                       L"c\xFF02"}));
 }
 
 TEST(SplitCommandLine, KeepsLongArgumentsWhole) {

@@ -7,7 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace orvik {
+
+// Moves the complete file `source` over `target` in one step; ERROR_SUCCESS
+// or the platform's error code, `source` then left where it is. On Windows
+// an existing target is replaced with ReplaceFileA, so that it keeps its
+// attributes and security, and a move that another process (a virus
+// scanner looking at the new file) holds up for a moment is tried again.
+LONG MoveFileOver(const std::string& source, const std::string& target);
 
 class FileReplacement {
  public:

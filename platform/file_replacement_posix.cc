@@ -18,6 +18,14 @@
 
 namespace orvik {
 
+LONG MoveFileOver(const std::string& source, const std::string& target) {
+  if (MoveFileExA(source.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return ERROR_SUCCESS;
+  }
+  return static_cast<LONG>(GetLastError());
+}
+
 namespace {
 
 // Follows a symbolic link to the file it names; any other name is kept.

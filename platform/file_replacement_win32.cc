@@ -1,6 +1,11 @@
-// FileReplacement on Windows: CreateFileA, WriteFile, FlushFileBuffers and
-// MoveFileExA with MOVEFILE_REPLACE_EXISTING, which refuses a target that is
-// a directory or read-only, as opening it for writing would.
+// FileReplacement on Windows, as on POSIX: the new file is written beside
+// the target and moved over it when complete. An existing target is
+// replaced with ReplaceFileA, so that it keeps its attributes and security;
+// a move held up for a moment by another process that has one of the files
+// open (a virus scanner looking at the new file) is tried again. A target
+// that is no file on a disk (NUL, CON, a pipe) holds no earlier content to
+// keep and cannot be replaced: it is written in place. A directory or a
+// read-only file is refused, as opening it for writing would be.
 #include <string>
 
 #include "platform/file_replacement.h"
@@ -10,9 +15,46 @@ namespace orvik {
 
 namespace {
 
+// How often, and how far apart, a held-up move is tried: about a second.
+constexpr int kMoveAttempts = 20;
+constexpr DWORD kMovePauseMilliseconds = 50;
+
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+bool HeldByAnotherProcess(LONG status) {
+  return status == ERROR_SHARING_VIOLATION || status == ERROR_LOCK_VIOLATION;
+}
+
+LONG MoveOnce(const std::string& source, const std::string& target) {
+  if (ReplaceFileA(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
+    return ERROR_SUCCESS;
+  }
+  const DWORD failure = GetLastError();
+  // No target to replace (not yet, or no longer), or one that ReplaceFileA
+  // took away before it could give the new file its name: a plain move.
+  if (failure != ERROR_FILE_NOT_FOUND && failure != ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+      failure != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    return static_cast<LONG>(failure);
+  }
+  if (MoveFileExA(source.c_str(), target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return ERROR_SUCCESS;
+  }
+  return static_cast<LONG>(GetLastError());
+}
+
 }  // namespace
+
+LONG MoveFileOver(const std::string& source, const std::string& target) {
+  for (int attempt = 1;; ++attempt) {
+    const LONG status = MoveOnce(source, target);
+    if (status == ERROR_SUCCESS || !HeldByAnotherProcess(status) || attempt == kMoveAttempts) {
+      return status;
+    }
+    Sleep(kMovePauseMilliseconds);
+  }
+}
 
 FileReplacement::~FileReplacement() { Discard(); }
 
@@ -20,6 +62,20 @@ bool FileReplacement::Create(const std::string& target) {
   Discard();
   if (target.empty()) return false;
   target_ = target;
+  // Opening an existing target (without changing it) tells a device or a
+  // pipe from a file.
+  const HANDLE existing =
+      CreateFileA(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (existing != INVALID_HANDLE_VALUE) {
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+      handle_ = reinterpret_cast<std::intptr_t>(existing);
+      open_ = true;
+      in_place_ = true;
+      return true;
+    }
+    CloseHandle(existing);
+  }
   const DWORD attributes = GetFileAttributesA(target_.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
@@ -56,6 +112,12 @@ bool FileReplacement::Write(std::string_view bytes) {
 
 FileReplacement::Outcome FileReplacement::Commit() {
   if (!open_) return Outcome::kWriteFailed;
+  if (in_place_) {
+    // A device or a pipe has nothing to flush to a disk.
+    open_ = false;
+    in_place_ = false;
+    return CloseHandle(AsHandle(handle_)) ? Outcome::kDone : Outcome::kWriteFailed;
+  }
   const bool flushed = FlushFileBuffers(AsHandle(handle_)) != 0;
   const bool closed = CloseHandle(AsHandle(handle_)) != 0;
   open_ = false;
@@ -63,8 +125,7 @@ FileReplacement::Outcome FileReplacement::Commit() {
     Discard();
     return Outcome::kWriteFailed;
   }
-  if (!MoveFileExA(temporary_.c_str(), target_.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileOver(temporary_, target_) != ERROR_SUCCESS) {
     Discard();
     return Outcome::kReplaceFailed;
   }
@@ -77,6 +138,7 @@ void FileReplacement::Discard() {
     CloseHandle(AsHandle(handle_));
     open_ = false;
   }
+  in_place_ = false;
   if (!temporary_.empty()) {
     DeleteFileA(temporary_.c_str());
     temporary_.clear();

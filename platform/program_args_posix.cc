@@ -8,10 +8,10 @@
 
 namespace orvik {
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-  std::vector<std::string> args;
+ProgramArgs ProgramArguments(int argc, char** argv) {
+  ProgramArgs args;
   for (int i = 1; i < argc; ++i) {
-    if (argv[i] != nullptr && argv[i][0] != '\0') args.emplace_back(argv[i]);
+    if (argv[i] != nullptr && argv[i][0] != '\0') args.arguments.emplace_back(argv[i]);
   }
   return args;
 }

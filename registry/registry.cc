@@ -63,6 +63,11 @@ HKEY TRegistry::BaseFor(const std::string& path, std::string& remaining, bool& r
   return relative && active_handle_ != nullptr ? active_handle_ : root_handle_;
 }
 
+LONG TRegistry::CloseKey(HKEY key) const {
+  if (key == root_handle_) return ERROR_SUCCESS;
+  return RegCloseKey(key);
+}
+
 HKEY TRegistry::OpenSubKey(const std::string& path) {
   std::string remaining;
   bool relative = false;
@@ -74,8 +79,9 @@ HKEY TRegistry::OpenSubKey(const std::string& path) {
 
 void TRegistry::SelectRoot(HKEY root) {
   if (root == root_handle_) return;
-  root_handle_ = root;
+  // Left first: the entered key may be the old root's own handle.
   LeaveKey();
+  root_handle_ = root;
 }
 
 bool TRegistry::EnterWith(const std::string& path, bool create, DWORD mask) {
@@ -113,7 +119,7 @@ bool TRegistry::EnterKeyReadOnly(const std::string& path) {
 
 void TRegistry::LeaveKey() {
   if (active_handle_ == nullptr) return;
-  last_error_ = RegCloseKey(active_handle_);
+  last_error_ = CloseKey(active_handle_);
   active_handle_ = nullptr;
   active_path_.clear();
 }
@@ -121,7 +127,7 @@ void TRegistry::LeaveKey() {
 bool TRegistry::KeyPresent(const std::string& path) {
   const HKEY key = OpenSubKey(path);
   if (key == nullptr) return false;
-  RegCloseKey(key);
+  CloseKey(key);
   return true;
 }
 
@@ -258,7 +264,7 @@ bool TRegistry::HasSubKeysAt(const std::string& path) {
   if (key == nullptr) return false;
   KeyInfo info;
   const bool has = QueryKeyInfo(key, info) == ERROR_SUCCESS && info.sub_keys > 0;
-  RegCloseKey(key);
+  CloseKey(key);
   return has;
 }
 
@@ -277,7 +283,7 @@ bool TRegistry::RemoveKeyTreeOnce(const std::string& path) {
       HKEY opened;
       ~Restore() {
         registry.active_handle_ = saved;
-        RegCloseKey(opened);
+        registry.CloseKey(opened);
       }
     } restore{*this, saved_active, key};
     active_handle_ = key;
@@ -305,7 +311,7 @@ bool TRegistry::SaveHive(const std::string& path, const std::string& file_name) 
   const HKEY key = OpenSubKey(path);
   if (key == nullptr) return false;
   last_error_ = RegSaveKeyA(key, file_name.c_str(), nullptr);
-  RegCloseKey(key);
+  CloseKey(key);
   return last_error_ == ERROR_SUCCESS;
 }
 
@@ -313,7 +319,7 @@ bool TRegistry::RestoreHive(const std::string& path, const std::string& file_nam
   const HKEY key = OpenSubKey(path);
   if (key == nullptr) return false;
   last_error_ = RegRestoreKeyA(key, file_name.c_str(), 0);
-  RegCloseKey(key);
+  CloseKey(key);
   return last_error_ == ERROR_SUCCESS;
 }
 

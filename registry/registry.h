@@ -83,6 +83,10 @@ class TRegistry {
   // reports whether it was relative and returns the base handle to use.
   HKEY BaseFor(const std::string& path, std::string& remaining, bool& relative) const;
   HKEY OpenSubKey(const std::string& path);
+  // Closes a key the object opened. For an empty path RegOpenKeyEx gives
+  // back the predefined handle of the root itself (HKEY_CLASSES_ROOT for
+  // HKCR\), which is the system's and is never closed.
+  LONG CloseKey(HKEY key) const;
   bool EnterWith(const std::string& path, bool create, DWORD mask);
   // One pass of RemoveKeyTree: children from the last index down, then the key.
   bool RemoveKeyTreeOnce(const std::string& path);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/posix/handles/handle_table.h"
 #include "registry/test_registry.h"
 
 namespace orvik {
@@ -141,6 +142,26 @@ TEST_F(TRegistryTest, SelectRootLeavesTheKeyOnlyForAnotherRoot) {
   EXPECT_EQ(registry.ActiveHandle(), nullptr);
   EXPECT_TRUE(registry.KeyPresent("SOFTWARE")) << "paths now resolve against the new root";
   EXPECT_FALSE(registry.KeyPresent(KeyPath()));
+}
+
+TEST_F(TRegistryTest, TheRootsOwnHandleIsNeverClosed) {
+  // Entering the empty path under a root gives the root's predefined handle
+  // (HKCR\ on the command line), which is the system's to close.
+  const uint64_t closes_before = posix::PredefinedKeyCloses();
+  for (const HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    TRegistry registry;
+    registry.SelectRoot(root);
+    ASSERT_TRUE(registry.EnterKeyReadOnly(""));
+    EXPECT_EQ(registry.ActiveHandle(), root);
+    registry.LeaveKey();
+    EXPECT_TRUE(registry.KeyPresent(""));
+    // Also when another root is selected while the root is entered, and
+    // when the object goes with it entered.
+    ASSERT_TRUE(registry.EnterKeyReadOnly("\\"));
+    registry.SelectRoot(HKEY_USERS);
+    ASSERT_TRUE(registry.EnterKeyReadOnly(""));
+  }
+  EXPECT_EQ(posix::PredefinedKeyCloses(), closes_before);
 }
 
 TEST_F(TRegistryTest, KeyPresentUsesThePathRuleAndLeavesStateAlone) {

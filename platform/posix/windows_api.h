@@ -200,6 +200,8 @@ typedef DWORD LCID;
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 
 // ---- Registry calls (calls/reg_keys.cc, reg_enum.cc, reg_values.cc) ---------
+// An empty lpSubKey under a predefined key gives back that key's own handle,
+// as on Windows.
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
@@ -238,7 +240,8 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
 LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
 // RegLoadKeyA and RegUnLoadKeyA work under HKEY_LOCAL_MACHINE and HKEY_USERS
-// only, on one key below them, with the restore privilege enabled.
+// only, on one key below them, with the restore and the backup privilege
+// enabled.
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
 LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
 
@@ -340,6 +343,8 @@ typedef struct _SHELLEXECUTEINFOA {
 } SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
 
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040UL
+#define SEE_MASK_NOASYNC 0x00000100UL     // no effect: every start is synchronous here
+#define SEE_MASK_FLAG_NO_UI 0x00000400UL  // no effect: there are no dialogs
 #define SW_SHOWDEFAULT 10
 #define SE_ERR_FNF 2
 #define SE_ERR_ACCESSDENIED 5

@@ -137,6 +137,36 @@ TEST_F(RegHiveTest, SaveAndRestoreNeedTheirPrivilege) {
   RegCloseKey(key);
 }
 
+TEST_F(RegHiveTest, LoadAndUnloadNeedBothPrivileges) {
+  HKEY key = MakeTree("Software\\Tree");
+  ASSERT_TRUE(SetPrivilege(SE_BACKUP_NAME, true));
+  ASSERT_EQ(RegSaveKeyA(key, File("a.hiv").c_str(), nullptr), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const struct {
+    bool backup;
+    bool restore;
+  } partial[] = {{false, false}, {true, false}, {false, true}};
+  for (const auto& p : partial) {
+    ResetPrivileges();
+    ASSERT_TRUE(SetPrivilege(SE_BACKUP_NAME, p.backup));
+    ASSERT_TRUE(SetPrivilege(SE_RESTORE_NAME, p.restore));
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "Loaded", File("a.hiv").c_str()),
+              ERROR_PRIVILEGE_NOT_HELD)
+        << p.backup << p.restore;
+  }
+  EnableBoth();
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "Loaded", File("a.hiv").c_str()), ERROR_SUCCESS);
+  for (const auto& p : partial) {
+    ResetPrivileges();
+    ASSERT_TRUE(SetPrivilege(SE_BACKUP_NAME, p.backup));
+    ASSERT_TRUE(SetPrivilege(SE_RESTORE_NAME, p.restore));
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "Loaded"), ERROR_PRIVILEGE_NOT_HELD)
+        << p.backup << p.restore;
+  }
+  EnableBoth();
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "Loaded"), ERROR_SUCCESS);
+}
+
 TEST_F(RegHiveTest, RestoreThenSaveKeepsEverything) {
   EnableBoth();
   HKEY key = MakeTree("Software\\Tree");

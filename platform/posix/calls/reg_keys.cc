@@ -58,7 +58,9 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
   if (LONG rc = GrantAccess(samDesired, step.tree().Writable(), &access); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  *phkResult = AddHandle(step, key, access);
+  // As on Windows, an empty path under a predefined key gives back that
+  // key's own handle.
+  *phkResult = names.empty() && IsPredefined(hKey) ? hKey : AddHandle(step, key, access);
   return step.Finish(ERROR_SUCCESS);
 }
 
@@ -132,8 +134,23 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, 
   return ERROR_SUCCESS;
 }
 
+namespace orvik::posix {
+
+namespace {
+
+uint64_t g_predefined_closes = 0;
+
+}  // namespace
+
+uint64_t PredefinedKeyCloses() { return g_predefined_closes; }
+
+}  // namespace orvik::posix
+
 LONG RegCloseKey(HKEY hKey) {
-  if (IsPredefined(hKey)) return ERROR_SUCCESS;
+  if (IsPredefined(hKey)) {
+    ++orvik::posix::g_predefined_closes;
+    return ERROR_SUCCESS;
+  }
   orvik::posix::HandleTable* handles = orvik::posix::OpenedHandles();
   if (handles == nullptr || !handles->Remove(hKey)) return ERROR_INVALID_HANDLE;
   return ERROR_SUCCESS;

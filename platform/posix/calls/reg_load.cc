@@ -47,12 +47,13 @@ using orvik::posix::RegistryTree;
 using orvik::posix::Tree;
 using orvik::posix::hive::HiveWriter;
 
-// The checks both calls share: a root that takes hives, the privilege, and
-// one key name.
+// The checks both calls share: a root that takes hives, the privileges (both
+// the restore and the backup privilege, as on Windows), and one key name.
 LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
   if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
   if (root != HKEY_LOCAL_MACHINE && root != HKEY_USERS) return ERROR_INVALID_PARAMETER;
-  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
+  if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege) ||
+      !orvik::posix::PrivilegeEnabled(orvik::posix::kBackupPrivilege)) {
     return ERROR_PRIVILEGE_NOT_HELD;
   }
   std::vector<std::u16string> names;

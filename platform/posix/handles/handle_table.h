@@ -48,4 +48,9 @@ class HandleTable {
   std::unordered_map<uintptr_t, KeyHandle> roots_;
 };
 
+// How often RegCloseKey was given a predefined key's handle. Windows takes
+// it (and opens the key again on its next use), but that handle is the
+// system's, not the caller's to close; tests look at this count.
+uint64_t PredefinedKeyCloses();
+
 }  // namespace orvik::posix
