@@ -3,6 +3,7 @@
 
 #include "platform/file_exists.h"
 #include "platform/platform.h"
+#include "platform/program_parameters.h"
 #include "registry/exception.h"
 
 namespace orvik {
@@ -27,7 +28,8 @@ int ImportFile(const std::string& file_name) {
   if (!FileExists(file_name)) {
     throw Exception("File: \"" + file_name + "\" does not exist\"");
   }
-  if (!LaunchAndWait("regedit.exe", "/s \"" + file_name + "\"")) {
+  // Quoted so that the editor's split gives back exactly this name.
+  if (!LaunchAndWait("regedit.exe", "/s " + QuoteProgramParameter(file_name))) {
     throw Exception("Error: File: \"" + file_name + "\" could not be imported");
   }
   return 0;

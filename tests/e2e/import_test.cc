@@ -219,6 +219,29 @@ TEST_F(ImportTest, TakesAFileNameWithSpacesAndReportsMissingFilesAndDirectories)
   }
 }
 
+TEST_F(ImportTest, TheEditorReceivesExactlyTheTypedName) {
+  // Each named file sets a value of its own; the decoys are the files that
+  // the name would turn into if its quotes and backslashes were taken apart.
+  const std::string names[] = {
+      "a\"b",    "x\" \"evil.reg", "back\\\"slash", "two\\\\\"q",
+      "trail\\", "trail\\\\",      "sp ace\"",      "\"lead",
+  };
+  const std::string decoys[] = {"ab", "x",   "evil.reg", "back\\slash", "slash",
+                                "sp", "ace", "lead",     "trail\"",     "two\\\\q"};
+  const std::string section = "[HKEY_CURRENT_USER\\Software\\Names]";
+  for (const std::string& decoy : decoys) {
+    Write(decoy, Lines({"REGEDIT4", section, "\"decoy\"=dword:00000001"}));
+  }
+  for (size_t i = 0; i < std::size(names); ++i) {
+    SCOPED_TRACE(names[i]);
+    const std::string value = "n" + std::to_string(i);
+    Write(names[i], Lines({"REGEDIT4", section, "\"" + value + "\"=dword:00000007"}));
+    Ok({"IMPORT", names[i]});
+    EXPECT_EQ(Raw("HKCU\\Software\\Names", value), "4 07000000");
+  }
+  EXPECT_EQ(Raw("HKCU\\Software\\Names", "decoy"), "absent");
+}
+
 // ---- Problems -------------------------------------------------------------------------
 
 TEST_F(ImportTest, AMalformedFileIsReportedAndChangesNothing) {
