@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_path.h"
 #include "platform/posix/sqlite_schema.h"
 #include "platform/posix/store_location.h"
 #include "platform/posix/value_forms.h"
@@ -795,9 +796,7 @@ LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* val
 
 LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
                             std::string_view data) {
-  if (data.size() > static_cast<size_t>(sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1)) - 64) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (data.size() > kMaxValueDataSize) return ERROR_INVALID_PARAMETER;
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
   // One statement: a new value goes to the end of the order (the next id
   // after the largest, found at the end of the index of ids), an existing one
@@ -813,7 +812,7 @@ LONG SqliteTree::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   {
     Query q(write_value_);
     q.Bind(key).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
-    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
+    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlobInPlace(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return Fail(rc);
   }
   return Touch(key);
