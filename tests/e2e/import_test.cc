@@ -104,6 +104,10 @@ TEST_F(ImportTest, WhatExportWroteImportsBackToTheSameValuesAndTheSameFile) {
       {key, "none", 0, std::string("\x01\x02", 2)},
       {key, "Quote\"and\\slash", 1, std::string("C:\\Program \"Files\"\0", 19)},
       {key, "Line\nbreak", 1, std::string("one\ntwo\r\nthree\0", 15)},
+      // A quoted name carries line breaks and carriage returns.
+      {key, "Carriage\rreturn", 1, std::string("x\0", 2)},
+      {key, "\r\nBoth\r\n\r", 4, std::string("\x01\0\0\0", 4)},
+      {key, "Wrapped\nname", 3, hundred},
       {key, "Umlaut", 1, std::string("\xc3\x84rger\0", 7)},
       {key, "Expand", 2, std::string("%SystemRoot%\\\xc3\xa4\0", 16)},
       {key, "Binary", 3, hundred},
