@@ -139,6 +139,7 @@ SqliteTree::SqliteTree(sqlite3* db, std::string directory, CommitPolicy policy)
 
 SqliteTree::~SqliteTree() {
   Flush();
+  snapshot_start_.Finalize();
   for (Statement* s :
        {&begin_read_,   &begin_write_,  &commit_,        &rollback_,    &savepoint_,
         &release_,      &rollback_to_,  &data_version_,  &key_exists_,  &find_child_,
@@ -349,6 +350,15 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
   int rc = SQLITE_OK;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
+  if (snapshot_) {
+    // Every step reads the snapshot's transaction; nothing may change it.
+    if (write) return ERROR_BUSY;
+    step_is_lazy_ = false;
+    in_step_ = true;
+    in_write_step_ = false;
+    *stamp = snapshot_stamp_;
+    return ERROR_SUCCESS;
+  }
   if (!write && !run_txn_open_ && counter_.Available()) {
     // Fast path: an even shared counter names the committed state, and a read
     // transaction begun after it was read shows that state (or a later one,
@@ -406,18 +416,19 @@ LONG SqliteTree::Begin(bool write, uint64_t* stamp) {
     }
     run_version_known_ = run_txn_open_;
   }
-  // Odd stamps: never equal to a counter stamp.
-  auto slow_stamp = [this](uint64_t changes) {
-    return (((static_cast<uint64_t>(data_version_value_) << 32) ^ changes) << 1) | 1;
-  };
-  *stamp = slow_stamp(local_changes_);
+  *stamp = SlowStamp(local_changes_);
   if (write && run_txn_open_) {
     // Inside the run transaction no other process commits: the step moves
     // the stamp of the read steps from before to after it and no further.
-    write_before_ = slow_stamp(local_changes_ - 1);
-    write_after_ = slow_stamp(local_changes_ + 1);
+    write_before_ = SlowStamp(local_changes_ - 1);
+    write_after_ = SlowStamp(local_changes_ + 1);
   }
   return ERROR_SUCCESS;
+}
+
+uint64_t SqliteTree::SlowStamp(uint64_t changes) const {
+  // Odd stamps: never equal to a counter stamp.
+  return (((static_cast<uint64_t>(data_version_value_) << 32) ^ changes) << 1) | 1;
 }
 
 LONG SqliteTree::End(bool commit) {
@@ -492,7 +503,37 @@ bool SqliteTree::LastWriteAlone(uint64_t* before, uint64_t* after) const {
   return true;
 }
 
+LONG SqliteTree::BeginSnapshot() {
+  if (snapshot_ || run_txn_open_) return ERROR_SUCCESS;
+  ReleaseHeldRead();
+  // The transaction takes its moment at its first read.
+  if (int rc = Run(begin_read_, "BEGIN"); rc != SQLITE_OK) return Fail(rc);
+  int rc = Run(snapshot_start_, "SELECT id FROM keys WHERE id=1");
+  if (rc == SQLITE_OK) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) data_version_value_ = q.Int(0);
+      rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
+    }
+  }
+  if (rc != SQLITE_OK) {
+    Run(commit_, "COMMIT");
+    return Fail(rc);
+  }
+  snapshot_ = true;
+  snapshot_stamp_ = SlowStamp(local_changes_);
+  return ERROR_SUCCESS;
+}
+
+void SqliteTree::EndSnapshot() {
+  if (!snapshot_) return;
+  snapshot_ = false;
+  Run(commit_, "COMMIT");
+}
+
 LONG SqliteTree::Flush() {
+  EndSnapshot();
   ReleaseHeldRead();
   if (run_txn_open_ && run_spoiled_) {
     Discard();
@@ -510,6 +551,7 @@ LONG SqliteTree::Flush() {
 
 void SqliteTree::Discard() {
   End(false);
+  EndSnapshot();
   ReleaseHeldRead();
   run_spoiled_ = false;
   if (!run_txn_open_) return;

@@ -58,6 +58,15 @@ class SqliteTree final : public Tree {
   static constexpr std::chrono::milliseconds kGroupTime{50};
   LONG SetGrouping(bool on);
 
+  // Between BeginSnapshot and EndSnapshot every read step is served by one
+  // read transaction, begun here: the steps see the store as it was at that
+  // moment, while other processes go on committing (a reader in WAL mode
+  // holds up no writer). A write step in between is refused (ERROR_BUSY).
+  // Inside a run transaction, which no other process can change, nothing
+  // needs doing.
+  LONG BeginSnapshot();
+  void EndSnapshot();
+
   sqlite3* db() const { return db_; }
   const std::string& directory() const { return directory_; }
   const DirectoryOwner& owner() const { return owner_; }
@@ -125,6 +134,9 @@ class SqliteTree final : public Tree {
   int Run(Statement& statement, const char* sql);
   int Use(Statement& statement, const char* sql);
   void ReleaseHeldRead();
+  // The stamp of a step outside the fast path: the data version names what
+  // other processes committed, `changes` what this one did.
+  uint64_t SlowStamp(uint64_t changes) const;
   LONG Touch(KeyId key);
   LONG FlushTouch();
   LONG WriteTouch(KeyId key, int64_t time);
@@ -150,6 +162,8 @@ class SqliteTree final : public Tree {
   bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
   uint64_t step_count_ = 0;         // shared counter when the step began
   bool held_read_ = false;          // a read transaction kept open between steps
+  bool snapshot_ = false;           // BeginSnapshot's read transaction is open
+  uint64_t snapshot_stamp_ = 0;     // the stamp of every step inside it
   uint64_t held_count_ = 0;         // shared counter when it began
   bool step_is_txn_ = false;        // Begin opened a transaction that End closes
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
@@ -174,7 +188,7 @@ class SqliteTree final : public Tree {
   std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
-  Statement data_version_;
+  Statement data_version_, snapshot_start_;
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;
   Statement key_row_, child_stats_, value_stats_, set_security_, touch_;
   Statement list_children_, list_values_, value_data_, read_value_;

@@ -2,11 +2,14 @@
 // files it writes compared byte for byte. Values the command line cannot make
 // are set up with orvik-rawreg in their ANSI form, which is also the form in
 // which the file holds them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/hive/hive_writer.h"
@@ -399,6 +402,53 @@ TEST_F(ExportTest, NamesAFileCannotCarryFailTheExportAndKeepTheEarlierFile) {
     EXPECT_EQ(ReadFileBytes(files_.File("out.reg")), "earlier");
   }
   EXPECT_EQ(EntriesIn(files_.path()), 2u);
+}
+
+TEST_F(ExportTest, ATreeRemovedWhileItIsExportedIsWrittenAsItWasWhenTheExportBegan) {
+  // The file is a FIFO that this test reads: the export waits while its
+  // first lines are not read, and the tree is removed meanwhile.
+  constexpr int kKeys = 2000;
+  std::string tree = "REGEDIT4\r\n";
+  for (int i = 0; i < kKeys; ++i) {
+    tree += "\r\n[HKEY_CURRENT_USER\\Software\\Export\\K" + std::to_string(i) + "]\r\n\"v\"=\"" +
+            std::string(400, 'x') + "\"\r\n";
+  }
+  WriteFileBytes(files_.File("tree.reg"), tree);
+  RunOptions options;
+  options.env = {{"ORVIK_REGISTRY", registry_.path()}};
+  ASSERT_EQ(RunProgram(RegeditPath(), {files_.File("tree.reg")}, options).exit_code, 0);
+  ASSERT_EQ(mkfifo(files_.File("out.fifo").c_str(), 0600), 0);
+
+  ProcessResult exported;
+  std::thread exporter([&]() { exported = Orvik({"EXPORT", kKey, "out.fifo"}); });
+  const int fd = open(files_.File("out.fifo").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  std::string file;
+  char buffer[4096];
+  while (file.size() < 16384) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    file.append(buffer, static_cast<size_t>(n));
+  }
+  const ProcessResult removed = Orvik({"DELETE", kKey, "/f"});
+  EXPECT_EQ(removed.exit_code, 0) << removed.out;
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    file.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  exporter.join();
+  EXPECT_EQ(exported.exit_code, 0) << exported.out;
+
+  size_t sections = 0;
+  for (size_t at = file.find("\r\n[HKEY_CURRENT_USER\\software\\export\\K");
+       at != std::string::npos;
+       at = file.find("\r\n[HKEY_CURRENT_USER\\software\\export\\K", at + 1)) {
+    ++sections;
+  }
+  EXPECT_EQ(sections, static_cast<size_t>(kKeys));
+  EXPECT_EQ(Orvik({"QUERY", kKey}).exit_code, 1) << "the tree is gone";
 }
 
 }  // namespace
