@@ -6,7 +6,6 @@
 // enumeration call; a value's entry depends only on those three.
 #include "export/registry_export.h"
 
-
 #include "export/reg_lines.h"
 #include "export/wrap.h"
 #include "registry/exception.h"
