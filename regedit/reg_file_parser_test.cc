@@ -240,14 +240,15 @@ TEST(RegFileParserTest, ReportsEachMalformedFileWithItsLine) {
 TEST(RegFileParserTest, RefusesNamesThatWouldReachTheRegistryAsOtherNames) {
   const std::u16string head = u"Windows Registry Editor Version 5.00\r\n";
   const std::u16string key = u"[HKEY_CURRENT_USER\\x]\r\n";
+  const std::string nul(1, '\0');
   const struct {
     std::string file;
     int line;
   } cases[] = {
       // A NUL would end the name the registry calls see.
-      {std::string("REGEDIT4\n[HKEY_CURRENT_USER\\K\0hidden]\n", 34), 2},
-      {std::string("REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"na\0me\"=\"v\"\n", 45), 3},
-      {std::string("REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"a\nb\0\"=\"v\"\n", 44), 4},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\K" + nul + "hidden]\n", 2},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"na" + nul + "me\"=\"v\"\n", 3},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"a\nb" + nul + "\"=\"v\"\n", 4},
       {Utf16Le(head + u"[HKEY_CURRENT_USER\\K" + std::u16string(1, u'\0') + u"x]\r\n"), 2},
       {Utf16Le(head + key + u"\"n" + std::u16string(1, u'\0') + u"\"=dword:1\r\n"), 3},
       // Half a surrogate pair would come out as "?" or as other bytes.
