@@ -273,21 +273,24 @@ TEST(RegFileParserTest, RefusesNamesThatWouldReachTheRegistryAsOtherNames) {
 }
 
 TEST(RegFileParserTest, RefusesLinesAndDataLongerThanAnyValue) {
-  // With values of at most 40 bytes: a line of 40 bytes is read, one of 41
-  // is not, whether its line end comes or not; data gathered over several
-  // lines is held to the same limit.
+  // With values of at most 40 bytes: a line of 40 bytes is read, with either
+  // line end, one of 41 is not, whether its line end comes or not; data
+  // gathered over several lines is held to the same limit.
   const std::string head = "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n";
   const std::string forty = "\"v\"=\"" + std::string(34, 't') + "\"";
   ASSERT_EQ(forty.size(), 40u);
-  const Parsed fits = Parse(head + forty + "\n", 40);
-  ASSERT_TRUE(fits.ok) << fits.error_line << ": " << fits.error;
-  EXPECT_EQ(fits.entries.back(), Value("v", REG_SZ, std::string(34, 't') + '\0', 3));
+  for (const std::string end : {"\n", "\r\n"}) {
+    const Parsed fits = Parse(head + forty + end, 40);
+    ASSERT_TRUE(fits.ok) << fits.error_line << ": " << fits.error;
+    EXPECT_EQ(fits.entries.back(), Value("v", REG_SZ, std::string(34, 't') + '\0', 3));
+  }
 
   const struct {
     std::string file;
     int line;
   } cases[] = {
       {head + forty + " \n", 3},
+      {head + forty + " \r\n", 3},
       {head + forty + " ", 3},
       {head + "@=\"x\"\n" + std::string(100000, 'z'), 4},
       {std::string(41, 'R'), 1},

@@ -89,8 +89,9 @@ bool TextLines::Next(std::string* line) {
   if (problem_ != TextProblem::kNone) return false;
   const bool got = encoding_ == TextEncoding::kUtf16Le ? NextUtf16(line) : NextEightBit(line);
   if (!got) return false;
-  ++line_number_;
   if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (line->size() > max_line_) return Refuse(TextProblem::kLineTooLong);
+  ++line_number_;
   return true;
 }
 
@@ -101,7 +102,8 @@ bool TextLines::NextEightBit(std::string* line) {
       any = true;
       const size_t end = buffer_.find('\n', pos_);
       const size_t length = (end != std::string::npos ? end : buffer_.size()) - pos_;
-      if (line->size() + length > max_line_) return Refuse(TextProblem::kLineTooLong);
+      // Room for one byte more: the carriage return that Next drops.
+      if (line->size() + length > max_line_ + 1) return Refuse(TextProblem::kLineTooLong);
       line->append(buffer_, pos_, length);
       pos_ += length;
       if (end != std::string::npos) {
@@ -122,7 +124,6 @@ bool TextLines::NextUtf16(std::string* line) {
   auto finish = [&]() {
     if (high_before) return Refuse(TextProblem::kLoneSurrogate);
     AppendAnsi(wide, line);
-    if (line->size() > max_line_) return Refuse(TextProblem::kLineTooLong);
     return true;
   };
   for (;;) {
@@ -134,7 +135,8 @@ bool TextLines::NextUtf16(std::string* line) {
       if (unit == u'\n') return finish();
       if (high_before != IsLowSurrogate(unit)) return Refuse(TextProblem::kLoneSurrogate);
       high_before = IsHighSurrogate(unit);
-      if (wide.size() >= max_line_) return Refuse(TextProblem::kLineTooLong);
+      // As many units as the line may have bytes, and its carriage return.
+      if (wide.size() > max_line_) return Refuse(TextProblem::kLineTooLong);
       wide.push_back(unit);
     }
     if (!Fill()) {
