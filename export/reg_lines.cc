@@ -89,6 +89,32 @@ std::string EscapeText(std::string_view text) {
   return escaped;
 }
 
+bool KeyPathFits(std::string_view path) {
+  return path.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool ValueNameFits(std::string_view name, DWORD type) {
+  if (ValueEntryRowOf(type).form == EntryForm::kLinkComment) return KeyPathFits(name);
+  return name.find('\0') == std::string_view::npos;
+}
+
+std::string ShownName(std::string_view name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (const char c : name) {
+    if (c == '\r') {
+      shown += "<CR>";
+    } else if (c == '\n') {
+      shown += "<LF>";
+    } else if (c == '\0') {
+      shown += "<NUL>";
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 std::string HexList(std::string_view bytes) {
   if (bytes.empty()) return std::string();
   std::string list(bytes.size() * 3 - 1, ',');

@@ -39,6 +39,16 @@ std::string WithLeadingBackslash(const std::string& path);
 // byte of a double-byte character (the 5C of 表) is no backslash.
 std::string EscapeText(std::string_view text);
 
+// Whether a file carries the name exactly. A section line ends at a line
+// break, and readers end names at a NUL: a key's path may hold none of CR,
+// LF and NUL. A value's name is quoted, and a line break inside the quotes
+// belongs to the name, so there only NUL is out; but the comment that stands
+// for a REG_LINK value is a single line, which no line break may enter.
+bool KeyPathFits(std::string_view path);
+bool ValueNameFits(std::string_view name, DWORD type);
+// The name for a message, with CR, LF and NUL shown as <CR>, <LF> and <NUL>.
+std::string ShownName(std::string_view name);
+
 // Every byte as two lower-case hexadecimal digits, separated by commas:
 // 01,ab,00.
 std::string HexList(std::string_view bytes);

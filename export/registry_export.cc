@@ -6,8 +6,6 @@
 // enumeration call; a value's entry depends only on those three.
 #include "export/registry_export.h"
 
-#include <cstring>
-
 #include "export/reg_lines.h"
 #include "export/wrap.h"
 #include "platform/ansi_text.h"
@@ -32,13 +30,32 @@ struct KeyCloser {
   ~KeyCloser() { RegCloseKey(key); }
 };
 
-std::string ChildPath(const std::string& parent_path, const char* name) {
+std::string ChildPath(const std::string& parent_path, std::string_view name) {
   std::string path;
-  path.reserve(parent_path.size() + 1 + std::strlen(name));
+  path.reserve(parent_path.size() + 1 + name.size());
   path += parent_path;
   path += '\\';
   path += name;
   return path;
+}
+
+// The full name of a key in messages, as its section line has it.
+std::string FullName(const std::string& root_name, const std::string& path) {
+  return ShownName(path.empty() ? root_name : root_name + WithLeadingBackslash(path));
+}
+
+// A name the file cannot carry stops the export: leaving the key or value
+// out, or writing the name as it is, would give a file that imports to
+// another tree.
+Exception KeyNameRefused(const std::string& root_name, const std::string& path) {
+  return Exception("Cannot export key " + FullName(root_name, path) +
+                   ": a .reg file cannot hold its name");
+}
+
+Exception ValueNameRefused(const std::string& root_name, const std::string& path,
+                           std::string_view name) {
+  return Exception("Cannot export value '" + ShownName(name) + "' of key " +
+                   FullName(root_name, path) + ": a .reg file cannot hold its name");
 }
 
 }  // namespace
@@ -84,20 +101,22 @@ void TRegistryExport::ExportKey(const std::string& path) {
   // A name that ends in a double-byte character whose second byte is a
   // backslash (表) keeps that byte.
   const std::string key_path(WithoutTrailingBackslashes(registry_.ActivePath()));
+  if (!KeyPathFits(key_path)) throw KeyNameRefused(root_name_, key_path);
   ExportTree(registry_.ActiveHandle(), key_path);
 }
 
 void TRegistryExport::ExportTree(HKEY key, const std::string& path) {
   AddLine("");
   AddLine(SectionLine(root_name_, path));
-  ExportValues(key);
+  ExportValues(key, path);
 
   // Subkeys are enumerated one at a time, each walked before the next name
   // is read. One that cannot be opened is left out.
   for (DWORD index = 0;; ++index) {
     LONG result = ERROR_MORE_DATA;
+    DWORD length = 0;
     while (result == ERROR_MORE_DATA) {
-      DWORD length = static_cast<DWORD>(name_buffer_.size());
+      length = static_cast<DWORD>(name_buffer_.size());
       result = RegEnumKeyExA(key, index, name_buffer_.data(), &length, nullptr, nullptr, nullptr,
                              nullptr);
       if (result == ERROR_MORE_DATA && name_buffer_.size() >= kNameBufferLimit) break;
@@ -105,20 +124,23 @@ void TRegistryExport::ExportTree(HKEY key, const std::string& path) {
     }
     if (result == ERROR_MORE_DATA) continue;  // a name no buffer takes
     if (result != ERROR_SUCCESS) break;       // the end, or the key went away
+    const std::string_view name(name_buffer_.data(), length);
+    if (!KeyPathFits(name)) throw KeyNameRefused(root_name_, ChildPath(path, name));
     HKEY child = nullptr;
     if (RegOpenKeyExA(key, name_buffer_.data(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
     const KeyCloser closer{child};
-    ExportTree(child, ChildPath(path, name_buffer_.data()));
+    ExportTree(child, ChildPath(path, name));
   }
 }
 
-void TRegistryExport::ExportValues(HKEY key) {
+void TRegistryExport::ExportValues(HKEY key, const std::string& path) {
   for (DWORD index = 0;; ++index) {
     DWORD type = REG_NONE;
     DWORD size = 0;
+    DWORD length = 0;
     LONG result = ERROR_MORE_DATA;
     while (result == ERROR_MORE_DATA) {
-      DWORD length = static_cast<DWORD>(name_buffer_.size());
+      length = static_cast<DWORD>(name_buffer_.size());
       size = static_cast<DWORD>(data_buffer_.size());
       const DWORD capacity = size;
       result = RegEnumValueA(key, index, name_buffer_.data(), &length, nullptr, &type,
@@ -134,7 +156,7 @@ void TRegistryExport::ExportValues(HKEY key) {
     }
     if (result == ERROR_MORE_DATA) continue;  // a name no buffer takes
     if (result != ERROR_SUCCESS) break;       // the end, or the key went away
-    AddValueEntry(name_buffer_.data(), type,
+    AddValueEntry(path, std::string_view(name_buffer_.data(), length), type,
                   std::string_view(reinterpret_cast<const char*>(data_buffer_.data()), size));
   }
 }
@@ -154,11 +176,13 @@ void TRegistryExport::ExportValue(const std::string& value_name) {
     type = REG_NONE;
     size = 0;
   }
-  AddValueEntry(value_name, type,
+  AddValueEntry(registry_.ActivePath(), value_name, type,
                 std::string_view(reinterpret_cast<const char*>(data_buffer_.data()), size));
 }
 
-void TRegistryExport::AddValueEntry(const std::string& name, DWORD type, std::string_view data) {
+void TRegistryExport::AddValueEntry(const std::string& key_path, std::string_view name, DWORD type,
+                                    std::string_view data) {
+  if (!ValueNameFits(name, type)) throw ValueNameRefused(root_name_, key_path, name);
   const std::string escaped_name = EscapeText(name);
   switch (ValueEntryRowOf(type).form) {
     case EntryForm::kString: {
@@ -170,7 +194,9 @@ void TRegistryExport::AddValueEntry(const std::string& name, DWORD type, std::st
     case EntryForm::kDword: {
       // A double word is read into four bytes: more data cannot be read as
       // one, less is padded with zero bytes.
-      if (data.size() > 4) throw ERegistryException("Failed to get data for '" + name + "'");
+      if (data.size() > 4) {
+        throw ERegistryException("Failed to get data for '" + std::string(name) + "'");
+      }
       uint32_t pattern = 0;
       for (size_t i = 0; i < data.size(); ++i) {
         pattern |= static_cast<uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);

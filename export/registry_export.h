@@ -39,7 +39,9 @@ class TRegistryExport {
   // to the root when none is) and of every key below it, depth first, each
   // key's values before its subkeys. A key that cannot be opened is left out
   // with everything below it. Raises "Failed to get data for '%s'" for a
-  // value that cannot be written; the key entered before is entered again.
+  // value that cannot be written, and "Cannot export key %s: ..." or "Cannot
+  // export value '%s' of key %s: ..." for a name the file cannot carry
+  // (KeyPathFits, ValueNameFits); the key entered before is entered again.
   void ExportKey(const std::string& path);
   // Appends the entry of one value of the entered key.
   void ExportValue(const std::string& value_name);
@@ -55,9 +57,11 @@ class TRegistryExport {
  private:
   // The walk below an open key whose path (relative to the root) is path.
   void ExportTree(HKEY key, const std::string& path);
-  void ExportValues(HKEY key);
-  // The entry of a value from its name, type code and data bytes.
-  void AddValueEntry(const std::string& name, DWORD type, std::string_view data);
+  void ExportValues(HKEY key, const std::string& path);
+  // The entry of a value of the key at key_path from its name, type code and
+  // data bytes.
+  void AddValueEntry(const std::string& key_path, std::string_view name, DWORD type,
+                     std::string_view data);
   void AddLine(std::string_view line);
   // Writes the collected lines to the streamed file when enough are waiting.
   void FlushIfFull();

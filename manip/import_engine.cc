@@ -4,6 +4,7 @@
 #include "platform/file_exists.h"
 #include "platform/platform.h"
 #include "platform/shell_launch.h"
+#include "platform/program_parameters.h"
 #include "registry/exception.h"
 
 namespace orvik {
@@ -32,9 +33,11 @@ int ImportFile(const std::string& file_name) {
     throw Exception("File: \"" + file_name + "\" does not exist\"");
   }
   // The editor by its full name, never one found in the current directory,
-  // and the file by its full name, since the editor may start elsewhere.
+  // and the file by its full name, since the editor may start elsewhere;
+  // quoted so that the editor's split gives back exactly that name.
   const std::string editor = RegistryEditorProgram();
-  if (editor.empty() || !LaunchAndWait(editor, "/s \"" + FullFileName(file_name) + "\"")) {
+  if (editor.empty() ||
+      !LaunchAndWait(editor, "/s " + QuoteProgramParameter(FullFileName(file_name)))) {
     throw Exception("Error: File: \"" + file_name + "\" could not be imported");
   }
   return 0;

@@ -1,6 +1,7 @@
 // Parsing registry-editor files entry by entry.
 #include "regedit/reg_file_parser.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace orvik::regedit {
@@ -9,6 +10,9 @@ namespace {
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+
+// A line buffer that grew beyond this for one long line is let go after it.
+constexpr size_t kKeptLineCapacity = 1 << 20;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -55,7 +59,8 @@ HKEY RootKeyOfFullName(std::string_view name) {
   return nullptr;
 }
 
-RegFileParser::RegFileParser(ByteSource& source) : lines_(source) {}
+RegFileParser::RegFileParser(ByteSource& source, size_t max_value)
+    : lines_(source, max_value), max_value_(max_value) {}
 
 RegFileParser::Result RegFileParser::Fail(int line, const std::string& message) {
   failed_ = true;
@@ -73,10 +78,25 @@ bool RegFileParser::NextLine() {
   return lines_.Next(&line_);
 }
 
+RegFileParser::Result RegFileParser::FailText() {
+  switch (lines_.problem()) {
+    case TextProblem::kNone:
+      break;
+    case TextProblem::kReadFailed:
+      return Fail(std::max(lines_.line_number(), 1), "the file cannot be read");
+    case TextProblem::kLineTooLong:
+      return Fail("the line is longer than any value the registry can hold");
+    case TextProblem::kLoneSurrogate:
+      return Fail("the line holds half of a UTF-16 surrogate pair, which no name or text can hold");
+  }
+  return Result::kEntry;
+}
+
 RegFileParser::Result RegFileParser::ReadHeader() {
   header_read_ = true;
   if (!NextLine()) {
-    return Fail(1, lines_.Failed() ? "the file cannot be read" : "the file is empty");
+    if (lines_.problem() != TextProblem::kNone) return FailText();
+    return Fail(1, "the file is empty");
   }
   const std::string_view header = TrimEnd(line_);
   if (header == kHeader4 && lines_.encoding() != TextEncoding::kUtf16Le) {
@@ -103,11 +123,15 @@ RegFileParser::Result RegFileParser::Next(RegEntry* entry) {
     if (line_[pos_] == '[') return ParseSection(line_, entry);
     if (line_[pos_] == '"' || line_[pos_] == '@') {
       if (!in_key_) return Fail("a value line outside of a key section");
-      return ParseValue(entry);
+      const Result result = ParseValue(entry);
+      // The entry holds the data now: a long line's room is not kept while
+      // the caller applies it.
+      if (line_.capacity() > kKeptLineCapacity) std::string().swap(line_);
+      return result;
     }
     return Fail("not a key, value or comment line");
   }
-  if (lines_.Failed()) return Fail("the file cannot be read");
+  if (lines_.problem() != TextProblem::kNone) return FailText();
   return Result::kEnd;
 }
 
@@ -127,6 +151,9 @@ RegFileParser::Result RegFileParser::ParseSection(const std::string& line, RegEn
   if ((!path.empty() && path.front() == '\\') || path.find("\\\\") != std::string_view::npos) {
     return Fail("a key path holds an empty key name");
   }
+  // The registry calls take names up to their first NUL: such a path would
+  // name another key.
+  if (path.find('\0') != std::string_view::npos) return Fail("a key name holds a NUL character");
   entry->kind = remove ? RegEntry::Kind::kRemoveKey : RegEntry::Kind::kKey;
   entry->path = std::string(path);
   in_key_ = !remove;
@@ -146,7 +173,13 @@ RegFileParser::Result RegFileParser::ParseQuoted(std::string* text) {
       }
     }
     // A line break inside the quotes belongs to the text.
-    if (!NextLine()) return Fail(start_line, "a quoted text does not end");
+    if (!NextLine()) {
+      if (lines_.problem() != TextProblem::kNone) return FailText();
+      return Fail(start_line, "a quoted text does not end");
+    }
+    if (text->size() >= max_value_) {
+      return Fail("the text is longer than any value the registry can hold");
+    }
     text->push_back('\n');
   }
 }
@@ -157,6 +190,11 @@ RegFileParser::Result RegFileParser::ParseValue(RegEntry* entry) {
   } else {
     ++pos_;
     if (ParseQuoted(&entry->name) == Result::kError) return Result::kError;
+    // The registry calls take names up to their first NUL: such a name would
+    // name another value.
+    if (entry->name.find('\0') != std::string::npos) {
+      return Fail("a value name holds a NUL character");
+    }
   }
   while (pos_ < line_.size() && IsBlank(line_[pos_])) ++pos_;
   if (pos_ == line_.size() || line_[pos_] != '=') return Fail("\"=\" must follow the value name");
@@ -173,7 +211,10 @@ RegFileParser::Result RegFileParser::ParseData(RegEntry* entry) {
   entry->kind = RegEntry::Kind::kValue;
   if (!rest.empty() && rest.front() == '"') {
     ++pos_;
+    // Room for the rest of the line and the closing zero at once: a long
+    // text does not grow step by step to twice its size.
     std::string text;
+    text.reserve(line_.size() - pos_ + 1);
     if (ParseQuoted(&text) == Result::kError) return Result::kError;
     if (!only_blanks_after()) return Fail("unexpected text after the closing quote");
     entry->type = REG_SZ;
@@ -238,7 +279,9 @@ RegFileParser::Result RegFileParser::ParseHexList(RegEntry* entry) {
       if (!TrimEnd(std::string_view(line_).substr(pos_)).empty()) {
         return Fail("a backslash that continues a line must end it");
       }
-      if (!NextLine()) return Result::kEntry;
+      if (!NextLine()) {
+        return lines_.problem() != TextProblem::kNone ? FailText() : Result::kEntry;
+      }
       continue;
     }
     if (c == ',') {
@@ -254,6 +297,9 @@ RegFileParser::Result RegFileParser::ParseHexList(RegEntry* entry) {
     int value = high;
     if (pos_ < line_.size() && HexDigit(line_[pos_]) >= 0)
       value = value * 16 + HexDigit(line_[pos_++]);
+    if (entry->data.size() >= max_value_) {
+      return Fail("the data is longer than any value the registry can hold");
+    }
     entry->data.push_back(static_cast<char>(value));
     need_comma = true;
   }

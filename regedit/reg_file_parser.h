@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/key_path.h"
 #include "regedit/reg_text.h"
 
 namespace orvik::regedit {
@@ -40,7 +41,9 @@ class RegFileParser {
  public:
   enum class Result { kEntry, kEnd, kError };
 
-  explicit RegFileParser(ByteSource& source);
+  // No line may be longer, and no value's data larger, than `max_value`
+  // bytes: by default the largest value the registry holds.
+  explicit RegFileParser(ByteSource& source, size_t max_value = posix::kMaxValueDataSize);
 
   // Reads the header on the first call, then one entry per call.
   Result Next(RegEntry* entry);
@@ -60,10 +63,13 @@ class RegFileParser {
   // it onto the next lines when it holds line breaks.
   Result ParseQuoted(std::string* text);
   bool NextLine();
+  // The error for a line the text reader refused.
+  Result FailText();
   Result Fail(const std::string& message);
   Result Fail(int line, const std::string& message);
 
   TextLines lines_;
+  size_t max_value_;
   RegFileFormat format_ = RegFileFormat::kRegedit4;
   bool header_read_ = false;
   bool failed_ = false;

@@ -28,9 +28,9 @@ struct Parsed {
   RegFileFormat format = RegFileFormat::kRegedit4;
 };
 
-Parsed Parse(const std::string& bytes) {
+Parsed Parse(const std::string& bytes, size_t max_value = posix::kMaxValueDataSize) {
   MemorySource source(bytes);
-  RegFileParser parser(source);
+  RegFileParser parser(source, max_value);
   Parsed result;
   RegEntry entry;
   for (;;) {
@@ -234,6 +234,81 @@ TEST(RegFileParserTest, ReportsEachMalformedFileWithItsLine) {
     EXPECT_FALSE(p.ok) << c.file;
     EXPECT_EQ(p.error_line, c.line) << c.file << " " << p.error;
     EXPECT_FALSE(p.error.empty());
+  }
+}
+
+TEST(RegFileParserTest, RefusesNamesThatWouldReachTheRegistryAsOtherNames) {
+  const std::u16string head = u"Windows Registry Editor Version 5.00\r\n";
+  const std::u16string key = u"[HKEY_CURRENT_USER\\x]\r\n";
+  const std::string nul(1, '\0');
+  const struct {
+    std::string file;
+    int line;
+  } cases[] = {
+      // A NUL would end the name the registry calls see.
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\K" + nul + "hidden]\n", 2},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"na" + nul + "me\"=\"v\"\n", 3},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"a\nb" + nul + "\"=\"v\"\n", 4},
+      {Utf16Le(head + u"[HKEY_CURRENT_USER\\K" + std::u16string(1, u'\0') + u"x]\r\n"), 2},
+      {Utf16Le(head + key + u"\"n" + std::u16string(1, u'\0') + u"\"=dword:1\r\n"), 3},
+      // Half a surrogate pair would come out as "?" or as other bytes.
+      {Utf16Le(head + u"[HKEY_CURRENT_USER\\Sur\xD800x]\r\n"), 2},
+      {Utf16Le(head + key + u"\"Sur\xDC00x\"=\"v\"\r\n"), 3},
+      {Utf16Le(head + key + u"\"a\"=\"\xDCC3\xDCA4\"\r\n"), 3},
+      {Utf16Le(head + key + u"\"a\"=\"b\xD83D\"\r\n"), 3},
+      {Utf16Le(head + key + u"\"a\"=\"b\xD83D\r\n\"\r\n"), 3},
+      {Utf16Le(head + key + u"@=\"v\"\r\n\"c\"=\"\xD83D"), 4},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.file);
+    EXPECT_FALSE(p.ok) << c.file;
+    EXPECT_EQ(p.error_line, c.line) << c.file << " " << p.error;
+    EXPECT_FALSE(p.error.empty());
+  }
+  // A whole pair is one character.
+  const Parsed pair = Parse(Utf16Le(head + key + u"\"\xD83D\xDE00\"=\"\xD83D\xDE00\"\r\n"));
+  ASSERT_TRUE(pair.ok) << pair.error_line << ": " << pair.error;
+  EXPECT_EQ(pair.entries.back(),
+            Value("\xF0\x9F\x98\x80", REG_SZ, std::string("\xF0\x9F\x98\x80\0", 5), 3));
+}
+
+TEST(RegFileParserTest, RefusesLinesAndDataLongerThanAnyValue) {
+  // With values of at most 40 bytes: a line of 40 bytes is read, with either
+  // line end, one of 41 is not, whether its line end comes or not; data
+  // gathered over several lines is held to the same limit.
+  const std::string head = "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n";
+  const std::string forty = "\"v\"=\"" + std::string(34, 't') + "\"";
+  ASSERT_EQ(forty.size(), 40u);
+  for (const std::string end : {"\n", "\r\n"}) {
+    const Parsed fits = Parse(head + forty + end, 40);
+    ASSERT_TRUE(fits.ok) << fits.error_line << ": " << fits.error;
+    EXPECT_EQ(fits.entries.back(), Value("v", REG_SZ, std::string(34, 't') + '\0', 3));
+  }
+
+  const struct {
+    std::string file;
+    int line;
+  } cases[] = {
+      {head + forty + " \n", 3},
+      {head + forty + " \r\n", 3},
+      {head + forty + " ", 3},
+      {head + "@=\"x\"\n" + std::string(100000, 'z'), 4},
+      {std::string(41, 'R'), 1},
+      {Utf16Le(u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\x]\r\n\"v\"=\"" +
+               std::u16string(35, u't') + u"\"\r\n"),
+       3},
+      // Over several lines.
+      {head + "\"v\"=hex:" + std::string("01,02,03,04,05,06,07,08,09,0a,\\\n") +
+           "  01,02,03,04,05,06,07,08,09,0a,\\\n  01,02,03,04,05,06,07,08,09,0a,\\\n"
+           "  01,02,03,04,05,06,07,08,09,0a,\\\n  01\n",
+       7},
+      {head + "\"v\"=\"" + std::string(30, 't') + "\n" + std::string(30, 't') + "\n\"\n", 5},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.file, 40);
+    EXPECT_FALSE(p.ok) << c.file.substr(0, 200);
+    EXPECT_EQ(p.error_line, c.line) << c.file.substr(0, 200) << " " << p.error;
+    EXPECT_NE(p.error.find("longer than any value"), std::string::npos) << p.error;
   }
 }
 

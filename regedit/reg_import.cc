@@ -1,7 +1,10 @@
-// Importing one file: check, apply, commit or discard.
+// Importing one file: open it without waiting, check it, apply it, commit or
+// discard.
 #include "regedit/reg_import.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +22,30 @@ namespace {
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads a pipe once, for the check, and keeps every byte read in a spool
+// file, for the changes: a pipe cannot be read a second time.
+class SpoolingSource final : public ByteSource {
+ public:
+  SpoolingSource(std::FILE* input, std::FILE* spool) : input_(input), spool_(spool) {}
+
+  size_t Read(char* buffer, size_t size) override {
+    const size_t n = std::fread(buffer, 1, size, input_);
+    if (n > 0 && std::fwrite(buffer, 1, n, spool_) != n) {
+      spool_error_ = errno;
+      return 0;
+    }
+    return n;
+  }
+  bool Failed() const override { return std::ferror(input_) != 0 || spool_error_ != 0; }
+  int spool_error() const { return spool_error_; }
+
+ private:
+  std::FILE* input_;
+  std::FILE* spool_;
+  int spool_error_ = 0;
 };
 
 std::string SystemErrorText(LONG code) {
@@ -42,9 +69,12 @@ bool Problem(ImportProblem* problem, int line, std::string message) {
   return false;
 }
 
+bool CannotOpen(ImportProblem* problem, const std::string& why) {
+  return Problem(problem, 0, "cannot open the file: " + why);
+}
+
 // The first pass: the whole file parses.
-bool Check(std::FILE* file, ImportProblem* problem) {
-  FileSource source(file);
+bool Check(ByteSource& source, ImportProblem* problem) {
   RegFileParser parser(source);
   RegEntry entry;
   for (;;) {
@@ -60,8 +90,7 @@ bool Check(std::FILE* file, ImportProblem* problem) {
 }
 
 // The second pass: every entry applied; false at the first refusal.
-bool Apply(std::FILE* file, ImportProblem* problem) {
-  FileSource source(file);
+bool Apply(ByteSource& source, ImportProblem* problem) {
   RegFileParser parser(source);
   RegApplier applier;
   RegEntry entry;
@@ -82,20 +111,63 @@ bool Apply(std::FILE* file, ImportProblem* problem) {
   }
 }
 
+// Checks the open file and applies it: a regular file is read twice, a pipe
+// once into a spool that the changes are then read from.
+bool CheckAndApply(std::FILE* file, bool is_pipe, ImportProblem* problem) {
+  if (!is_pipe) {
+    FileSource checked(file);
+    if (!Check(checked, problem)) return false;
+    std::rewind(file);
+    FileSource applied(file);
+    return Apply(applied, problem);
+  }
+  // An unnamed temporary file: nobody else can open or replace it.
+  const File spool(std::tmpfile());
+  if (!spool)
+    return Problem(problem, 0, std::string("cannot keep the piped text: ") + std::strerror(errno));
+  SpoolingSource checked(file, spool.get());
+  const bool parsed = Check(checked, problem);
+  if (checked.spool_error() != 0) {
+    return Problem(
+        problem, 0,
+        std::string("cannot keep the piped text: ") + std::strerror(checked.spool_error()));
+  }
+  if (!parsed) return false;
+  if (std::fflush(spool.get()) != 0) {
+    return Problem(problem, 0, std::string("cannot keep the piped text: ") + std::strerror(errno));
+  }
+  std::rewind(spool.get());
+  FileSource applied(spool.get());
+  return Apply(applied, problem);
+}
+
 }  // namespace
 
 bool ImportRegFile(const std::string& path, ImportProblem* problem) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    return Problem(problem, 0, std::string("cannot open the file: ") + std::strerror(errno));
+  // Opened without waiting: a FIFO that nobody writes to must not hold the
+  // editor up, nor a device be read before it is known to be a file.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return CannotOpen(problem, std::strerror(errno));
+  const File file(fdopen(fd, "rb"));
+  if (!file) {
+    const int error = errno;
+    close(fd);
+    return CannotOpen(problem, std::strerror(error));
   }
-  if (S_ISDIR(info.st_mode)) return Problem(problem, 0, "cannot open the file: it is a directory");
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file)
-    return Problem(problem, 0, std::string("cannot open the file: ") + std::strerror(errno));
-  if (!Check(file.get(), problem)) return false;
-  std::rewind(file.get());
-  if (!Apply(file.get(), problem)) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return CannotOpen(problem, std::strerror(errno));
+  if (S_ISDIR(info.st_mode)) return CannotOpen(problem, "it is a directory");
+  // A device such as /dev/zero would never end, and a terminal would wait.
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+    return CannotOpen(problem, "it is neither a regular file nor a pipe");
+  }
+  // From here on a read waits for a pipe's writer; a pipe that has none
+  // reads as empty.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return CannotOpen(problem, std::strerror(errno));
+  }
+  if (!CheckAndApply(file.get(), S_ISFIFO(info.st_mode), problem)) {
     orvik::posix::DiscardRegistryChanges();
     return false;
   }

@@ -13,6 +13,9 @@ namespace {
 
 constexpr size_t kChunkSize = 1 << 16;
 
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
 // UTF-16 units to ANSI bytes, by the platform's own conversion.
 void AppendAnsi(const std::u16string& wide, std::string* out) {
   if (wide.empty()) return;
@@ -38,7 +41,7 @@ size_t FileSource::Read(char* buffer, size_t size) { return std::fread(buffer, 1
 
 bool FileSource::Failed() const { return std::ferror(file_) != 0; }
 
-TextLines::TextLines(ByteSource& source) : source_(source) {
+TextLines::TextLines(ByteSource& source, size_t max_line) : source_(source), max_line_(max_line) {
   // Enough bytes to see a byte-order mark.
   while (buffer_.size() < 3 && Fill()) {
   }
@@ -66,12 +69,29 @@ bool TextLines::Fill() {
   return n > 0;
 }
 
+TextProblem TextLines::problem() const {
+  if (problem_ == TextProblem::kNone && source_.Failed()) return TextProblem::kReadFailed;
+  return problem_;
+}
+
+bool TextLines::Refuse(TextProblem problem) {
+  // The line the problem is in counts; no line follows it.
+  ++line_number_;
+  problem_ = problem;
+  at_end_ = true;
+  buffer_.clear();
+  pos_ = 0;
+  return false;
+}
+
 bool TextLines::Next(std::string* line) {
   line->clear();
+  if (problem_ != TextProblem::kNone) return false;
   const bool got = encoding_ == TextEncoding::kUtf16Le ? NextUtf16(line) : NextEightBit(line);
   if (!got) return false;
-  ++line_number_;
   if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (line->size() > max_line_) return Refuse(TextProblem::kLineTooLong);
+  ++line_number_;
   return true;
 }
 
@@ -81,13 +101,15 @@ bool TextLines::NextEightBit(std::string* line) {
     if (pos_ < buffer_.size()) {
       any = true;
       const size_t end = buffer_.find('\n', pos_);
+      const size_t length = (end != std::string::npos ? end : buffer_.size()) - pos_;
+      // Room for one byte more: the carriage return that Next drops.
+      if (line->size() + length > max_line_ + 1) return Refuse(TextProblem::kLineTooLong);
+      line->append(buffer_, pos_, length);
+      pos_ += length;
       if (end != std::string::npos) {
-        line->append(buffer_, pos_, end - pos_);
-        pos_ = end + 1;
+        ++pos_;
         return true;
       }
-      line->append(buffer_, pos_, std::string::npos);
-      pos_ = buffer_.size();
     }
     if (!Fill()) return any;
   }
@@ -96,23 +118,31 @@ bool TextLines::NextEightBit(std::string* line) {
 bool TextLines::NextUtf16(std::string* line) {
   std::u16string wide;
   bool any = false;
+  // A name or text holding half a surrogate pair has no exact ANSI form: it
+  // would come out as another name.
+  bool high_before = false;
+  auto finish = [&]() {
+    if (high_before) return Refuse(TextProblem::kLoneSurrogate);
+    AppendAnsi(wide, line);
+    return true;
+  };
   for (;;) {
     while (pos_ + 1 < buffer_.size()) {
       any = true;
       const auto unit = static_cast<char16_t>(static_cast<unsigned char>(buffer_[pos_]) |
                                               (static_cast<unsigned char>(buffer_[pos_ + 1]) << 8));
       pos_ += 2;
-      if (unit == u'\n') {
-        AppendAnsi(wide, line);
-        return true;
-      }
+      if (unit == u'\n') return finish();
+      if (high_before != IsLowSurrogate(unit)) return Refuse(TextProblem::kLoneSurrogate);
+      high_before = IsHighSurrogate(unit);
+      // As many units as the line may have bytes, and its carriage return.
+      if (wide.size() > max_line_) return Refuse(TextProblem::kLineTooLong);
       wide.push_back(unit);
     }
     if (!Fill()) {
       // An odd last byte is no character; it is dropped.
       if (pos_ < buffer_.size()) pos_ = buffer_.size();
-      AppendAnsi(wide, line);
-      return any;
+      return finish() && any;
     }
   }
 }

@@ -2,7 +2,8 @@
 // encoding from the first bytes (a UTF-16LE or UTF-8 byte-order mark, else
 // 8-bit text), decodes UTF-16LE into the ANSI code page, and splits lines at
 // line feeds, dropping one carriage return before each. Reads in chunks, so
-// memory does not grow with the file's size.
+// memory does not grow with the file's size, and no line grows beyond a
+// limit the caller sets.
 #pragma once
 
 #include <cstddef>
@@ -43,28 +44,42 @@ class FileSource final : public ByteSource {
 
 enum class TextEncoding { kEightBit, kUtf8WithMark, kUtf16Le };
 
+// Why Next found no further line, when the text did not simply end.
+enum class TextProblem {
+  kNone,
+  kReadFailed,
+  kLineTooLong,    // more bytes than the limit, before its line end
+  kLoneSurrogate,  // UTF-16 that no ANSI text carries exactly
+};
+
 class TextLines {
  public:
-  explicit TextLines(ByteSource& source);
+  // Lines of more than `max_line` bytes (after decoding) are refused.
+  TextLines(ByteSource& source, size_t max_line);
 
   TextEncoding encoding() const { return encoding_; }
-  // The next line without its line end; false at the end of the text.
+  // The next line without its line end; false at the end of the text or at a
+  // problem (problem() says which).
   bool Next(std::string* line);
-  // 1-based number of the line Next returned last.
+  // 1-based number of the line Next returned last, or of the line a problem
+  // was found in.
   int line_number() const { return line_number_; }
-  bool Failed() const { return source_.Failed(); }
+  TextProblem problem() const;
 
  private:
   bool Fill();
   bool NextEightBit(std::string* line);
   bool NextUtf16(std::string* line);
+  bool Refuse(TextProblem problem);
 
   ByteSource& source_;
+  size_t max_line_;
   TextEncoding encoding_ = TextEncoding::kEightBit;
   std::string buffer_;
   size_t pos_ = 0;
   bool at_end_ = false;
   int line_number_ = 0;
+  TextProblem problem_ = TextProblem::kNone;
 };
 
 }  // namespace orvik::regedit

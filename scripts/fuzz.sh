@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the .reg parser of orvik-regedit for a bounded time (FUZZ_SECONDS,
-# default 60), starting from a seed corpus of files that EXPORT writes,
-# in both file formats and encodings. Builds into build-fuzz/ with Clang.
+# default 60), starting from a seed corpus of files that EXPORT writes, in
+# both file formats and encodings, and of hostile shapes (names with NUL,
+# halves of surrogate pairs, long lines). Builds into build-fuzz/ with Clang.
 set -euo pipefail
 ORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ORVIK_ROOT/scripts/lib.sh"
@@ -35,6 +36,28 @@ sed '1s/.*/Windows Registry Editor Version 5.00\r/' "$corpus/regedit4.reg" >"$co
 { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$corpus/v5-utf8.reg"; } >"$corpus/v5-utf16.reg"
 printf 'REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Seed]\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\r\n"a"=-\r\n@=-\r\n"b"=hex(b):01,00,00,00,00,00,00,00\r\n' \
   >"$corpus/removals.reg"
+# Names the registry would take as other names (NUL in a key and a value
+# name; halves of surrogate pairs next to a whole pair in UTF-16), and lines
+# and data as long as the fuzz target's small limit allows and longer.
+printf 'REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\K\0hidden]\r\n[HKEY_CURRENT_USER\\x]\r\n"na\0me"="v"\r\n' \
+  >"$corpus/nul-names.reg"
+utf16() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; }
+{
+  printf '\xff\xfe'
+  utf16 $'Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Sur'
+  printf '\x00\xd8'
+  utf16 $'x]\r\n"a'
+  printf '\x3d\xd8\x00\xde'
+  utf16 '"="'
+  printf '\x80\xdc'
+  utf16 $'"\r\n"b"="'
+  printf '\x3d\xd8'
+} >"$corpus/surrogates-utf16.reg"
+{
+  printf 'REGEDIT4\r\n[HKEY_CURRENT_USER\\Long]\r\n"s"="%s"\r\n"m"="%s\r\n%s"\r\n' \
+    "$(printf '%050d' 0)" "$(printf '%040d' 0)" "$(printf '%040d' 0)"
+  printf '"h"=hex:%s\\\r\n  %s\r\n' "$(printf '0a,%.0s' $(seq 20))" "$(printf '0b,%.0s' $(seq 20))0c"
+} >"$corpus/long-lines.reg"
 
 echo "Fuzzing the .reg parser for ${FUZZ_SECONDS:-60} seconds"
 "$build/regedit/reg_file_fuzzer" -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \

@@ -1,4 +1,5 @@
-// Key paths and names as the registry calls take them.
+// Key paths and names as the registry calls take them, and the limits of
+// names and data.
 #pragma once
 
 #include <string>
@@ -13,6 +14,9 @@ constexpr size_t kMaxKeyNameLength = 255;      // UTF-16 units
 constexpr size_t kMaxValueNameLength = 16383;  // UTF-16 units
 // Keys nest at most this deep below their root key, and below a hive's root.
 constexpr int kMaxKeyDepth = 512;
+// The largest data one value may hold, in bytes as stored: SQLite's limit on
+// one row's value (10^9 bytes) less the room the row needs besides.
+constexpr size_t kMaxValueDataSize = 1000000000 - 64;
 
 // Splits a backslash-separated path into key names. A single trailing
 // backslash is ignored and the empty path has no names. A leading backslash

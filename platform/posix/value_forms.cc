@@ -13,6 +13,12 @@ bool IsStringType(DWORD type) {
 
 std::string StoredFromAnsi(DWORD type, std::string_view data) {
   if (!IsStringType(type)) return std::string(data);
+  // ASCII text: each byte and a zero, without a UTF-16 string between.
+  if (std::all_of(data.begin(), data.end(), [](char c) { return (c & 0x80) == 0; })) {
+    std::string out(data.size() * 2, '\0');
+    for (size_t i = 0; i < data.size(); ++i) out[2 * i] = data[i];
+    return out;
+  }
   return WideToBytes(AnsiToWide(data));
 }
 

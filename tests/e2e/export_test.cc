@@ -2,13 +2,17 @@
 // files it writes compared byte for byte. Values the command line cannot make
 // are set up with orvik-rawreg in their ANSI form, which is also the form in
 // which the file holds them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/posix/hive/hive_writer.h"
 #include "tests/support/process_runner.h"
 
 namespace orvik::test {
@@ -345,6 +349,106 @@ TEST_F(ExportTest, ValueThatCannotBeReadFailsTheExportAndKeepsTheEarlierFile) {
   EXPECT_EQ(again.exit_code, 1);
   EXPECT_EQ(ReadFileBytes(files_.File("out.reg")), "earlier");
   EXPECT_EQ(EntriesIn(files_.path()), 1u);
+}
+
+TEST_F(ExportTest, NamesAFileCannotCarryFailTheExportAndKeepTheEarlierFile) {
+  const std::string key = kKey;
+  // A key name with a line break would put its own section and values into
+  // the file; one with NUL comes from a hive, restored here.
+  Set(key + "\\lf\\a\n[HKEY_LOCAL_MACHINE]\n\"Injected\"=\"x\"", "v", 4, "\1\0\0\0");
+  Set(key + "\\cr\\a\rb", "", 1, std::string("x\0", 2));
+  Set(key + "\\link", "link\nx", 6, "");
+  auto named = [](std::u16string name) {
+    posix::hive::KeyRecord record;
+    record.name = std::move(name);
+    return record;
+  };
+  posix::hive::HiveWriter hive;
+  ASSERT_EQ(hive.BeginKey(named(u"root")), ERROR_SUCCESS);
+  ASSERT_EQ(hive.BeginKey(named(u"v")), ERROR_SUCCESS);
+  ASSERT_EQ(hive.AddValue(std::u16string(u"na\0me", 5), REG_DWORD, std::string(4, '\1')),
+            ERROR_SUCCESS);
+  ASSERT_EQ(hive.EndKey(), ERROR_SUCCESS);
+  ASSERT_EQ(hive.BeginKey(named(u"k")), ERROR_SUCCESS);
+  ASSERT_EQ(hive.BeginKey(named(std::u16string(u"K\0hidden", 8))), ERROR_SUCCESS);
+  ASSERT_EQ(hive.EndKey(), ERROR_SUCCESS);
+  ASSERT_EQ(hive.EndKey(), ERROR_SUCCESS);
+  ASSERT_EQ(hive.EndKey(), ERROR_SUCCESS);
+  ASSERT_EQ(hive.Finish(u"nul.hiv", 0), ERROR_SUCCESS);
+  WriteFileBytes(files_.File("nul.hiv"), hive.Bytes());
+  ASSERT_EQ(Orvik({"RESTORE", key + "\\nul", "nul.hiv"}).exit_code, 0);
+
+  const std::string at = "HKEY_CURRENT_USER\\software\\export\\";
+  const std::string cannot = ": a .reg file cannot hold its name";
+  const struct {
+    std::string key;
+    std::string message;
+  } cases[] = {
+      {key + "\\lf",
+       "Cannot export key " + at + "lf\\a<LF>[HKEY_LOCAL_MACHINE]<LF>\"Injected\"=\"x\"" + cannot},
+      {key + "\\lf\\a\n[hkey_local_machine]\n\"injected\"=\"x\"",
+       "Cannot export key " + at + "lf\\a<LF>[hkey_local_machine]<LF>\"injected\"=\"x\"" + cannot},
+      {key + "\\cr", "Cannot export key " + at + "cr\\a<CR>b" + cannot},
+      {key + "\\nul\\k", "Cannot export key " + at + "nul\\k\\K<NUL>hidden" + cannot},
+      {key + "\\nul\\v", "Cannot export value 'na<NUL>me' of key " + at + "nul\\v" + cannot},
+      {key + "\\link", "Cannot export value 'link<LF>x' of key " + at + "link" + cannot},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    WriteFileBytes(files_.File("out.reg"), "earlier");
+    const ProcessResult r = Orvik({"EXPORT", c.key, "out.reg"});
+    EXPECT_EQ(r.out, Report(c.message));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(ReadFileBytes(files_.File("out.reg")), "earlier");
+  }
+  EXPECT_EQ(EntriesIn(files_.path()), 2u);
+}
+
+TEST_F(ExportTest, ATreeRemovedWhileItIsExportedIsWrittenAsItWasWhenTheExportBegan) {
+  // The file is a FIFO that this test reads: the export waits while its
+  // first lines are not read, and the tree is removed meanwhile.
+  constexpr int kKeys = 2000;
+  std::string tree = "REGEDIT4\r\n";
+  for (int i = 0; i < kKeys; ++i) {
+    tree += "\r\n[HKEY_CURRENT_USER\\Software\\Export\\K" + std::to_string(i) + "]\r\n\"v\"=\"" +
+            std::string(400, 'x') + "\"\r\n";
+  }
+  WriteFileBytes(files_.File("tree.reg"), tree);
+  RunOptions options;
+  options.env = {{"ORVIK_REGISTRY", registry_.path()}};
+  ASSERT_EQ(RunProgram(RegeditPath(), {files_.File("tree.reg")}, options).exit_code, 0);
+  ASSERT_EQ(mkfifo(files_.File("out.fifo").c_str(), 0600), 0);
+
+  ProcessResult exported;
+  std::thread exporter([&]() { exported = Orvik({"EXPORT", kKey, "out.fifo"}); });
+  const int fd = open(files_.File("out.fifo").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  std::string file;
+  char buffer[4096];
+  while (file.size() < 16384) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    file.append(buffer, static_cast<size_t>(n));
+  }
+  const ProcessResult removed = Orvik({"DELETE", kKey, "/f"});
+  EXPECT_EQ(removed.exit_code, 0) << removed.out;
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    file.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  exporter.join();
+  EXPECT_EQ(exported.exit_code, 0) << exported.out;
+
+  size_t sections = 0;
+  for (size_t at = file.find("\r\n[HKEY_CURRENT_USER\\software\\export\\K");
+       at != std::string::npos;
+       at = file.find("\r\n[HKEY_CURRENT_USER\\software\\export\\K", at + 1)) {
+    ++sections;
+  }
+  EXPECT_EQ(sections, static_cast<size_t>(kKeys));
+  EXPECT_EQ(Orvik({"QUERY", kKey}).exit_code, 1) << "the tree is gone";
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/posix/hive/hive_format.h"
+#include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/hive/testing/hive_views.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
@@ -134,6 +138,62 @@ TEST_F(HiveTest, RestoreReportsMissingAndInvalidFiles) {
     EXPECT_EQ(r.out, c.out) << c.args.back();
     EXPECT_EQ(Query(kKey), before) << c.args.back();
   }
+}
+
+// The root with subkeys k0, k1 and k2, and the cells of the three.
+std::string ThreeKeyHive(std::vector<uint32_t>* cells) {
+  namespace hive = orvik::posix::hive;
+  hive::HiveWriter writer;
+  writer.BeginKey({u"root", u"", "", 1});
+  for (const char16_t* name : {u"k0", u"k1", u"k2"}) {
+    writer.BeginKey({name, u"", "", 2});
+    writer.AddValue(u"v", REG_DWORD, "1234");
+    writer.EndKey();
+  }
+  writer.EndKey();
+  writer.Finish(u"three", 3);
+  const std::string bytes = writer.Bytes();
+  std::unique_ptr<hive::HiveReader> reader;
+  EXPECT_EQ(hive::HiveReader::FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                        bytes.size(), &reader),
+            ERROR_SUCCESS);
+  hive::KeyNode root;
+  EXPECT_EQ(reader->ReadKey(reader->root(), &root), ERROR_SUCCESS);
+  EXPECT_EQ(reader->ListSubkeys(root, cells), ERROR_SUCCESS);
+  return bytes;
+}
+
+TEST_F(HiveTest, RestoreRefusesTheHivesThatLoadRefuses) {
+  namespace hive = orvik::posix::hive;
+  MakeTree(kKey);
+  const std::string before = Query(kKey);
+  std::vector<uint32_t> cells;
+  const std::string good = ThreeKeyHive(&cells);
+  ASSERT_EQ(cells.size(), 3u);
+  auto field = [](uint32_t cell, size_t at) { return hive::kBaseBlockSize + cell + 4 + at; };
+  // Each file reads key by key, but its tree is not one a registry can hold.
+  std::string wrong_parent = good;
+  hive::Store32(reinterpret_cast<uint8_t*>(wrong_parent.data()) + field(cells[2], hive::kNkParent),
+                cells[0]);
+  std::string twin_names = good;
+  twin_names[field(cells[1], hive::kNkName) + 1] = '0';  // k1 becomes k0
+  const std::string corrupt = Report(
+      "Error: The registry is corrupted. The structure of one of the files containing registry "
+      "data is corrupted, or the system's memory image of the file is corrupted, or the file "
+      "could not be recovered because the alternate copy or log was absent or corrupted.");
+  for (const std::string* bytes : {&wrong_parent, &twin_names}) {
+    WriteFileBytes(File("bad.hiv"), *bytes);
+    const ProcessResult restored = Orvik({"RESTORE", kKey, "bad.hiv"});
+    EXPECT_EQ(restored.exit_code, 1);
+    EXPECT_EQ(restored.out, corrupt);
+    EXPECT_EQ(Query(kKey), before);
+    const ProcessResult loaded = Orvik({"LOAD", "HKLM\\Bad", "bad.hiv"});
+    EXPECT_EQ(loaded.exit_code, 1);
+    EXPECT_EQ(loaded.out, corrupt);
+  }
+  WriteFileBytes(File("good.hiv"), good);
+  Ok({"RESTORE", kKey, "good.hiv"});
+  EXPECT_EQ(Orvik({"QUERY", kKey + std::string("\\k2")}).exit_code, 0);
 }
 
 TEST_F(HiveTest, PrivilegesBelongToRootAndTheRegistrysOwner) {

@@ -104,6 +104,10 @@ TEST_F(ImportTest, WhatExportWroteImportsBackToTheSameValuesAndTheSameFile) {
       {key, "none", 0, std::string("\x01\x02", 2)},
       {key, "Quote\"and\\slash", 1, std::string("C:\\Program \"Files\"\0", 19)},
       {key, "Line\nbreak", 1, std::string("one\ntwo\r\nthree\0", 15)},
+      // A quoted name carries line breaks and carriage returns.
+      {key, "Carriage\rreturn", 1, std::string("x\0", 2)},
+      {key, "\r\nBoth\r\n\r", 4, std::string("\x01\0\0\0", 4)},
+      {key, "Wrapped\nname", 3, hundred},
       {key, "Umlaut", 1, std::string("\xc3\x84rger\0", 7)},
       {key, "Expand", 2, std::string("%SystemRoot%\\\xc3\xa4\0", 16)},
       {key, "Binary", 3, hundred},
@@ -219,6 +223,29 @@ TEST_F(ImportTest, TakesAFileNameWithSpacesAndReportsMissingFilesAndDirectories)
   }
 }
 
+TEST_F(ImportTest, TheEditorReceivesExactlyTheTypedName) {
+  // Each named file sets a value of its own; the decoys are the files that
+  // the name would turn into if its quotes and backslashes were taken apart.
+  const std::string names[] = {
+      "a\"b",    "x\" \"evil.reg", "back\\\"slash", "two\\\\\"q",
+      "trail\\", "trail\\\\",      "sp ace\"",      "\"lead",
+  };
+  const std::string decoys[] = {"ab", "x",   "evil.reg", "back\\slash", "slash",
+                                "sp", "ace", "lead",     "trail\"",     "two\\\\q"};
+  const std::string section = "[HKEY_CURRENT_USER\\Software\\Names]";
+  for (const std::string& decoy : decoys) {
+    Write(decoy, Lines({"REGEDIT4", section, "\"decoy\"=dword:00000001"}));
+  }
+  for (size_t i = 0; i < std::size(names); ++i) {
+    SCOPED_TRACE(names[i]);
+    const std::string value = "n" + std::to_string(i);
+    Write(names[i], Lines({"REGEDIT4", section, "\"" + value + "\"=dword:00000007"}));
+    Ok({"IMPORT", names[i]});
+    EXPECT_EQ(Raw("HKCU\\Software\\Names", value), "4 07000000");
+  }
+  EXPECT_EQ(Raw("HKCU\\Software\\Names", "decoy"), "absent");
+}
+
 // ---- Problems -------------------------------------------------------------------------
 
 TEST_F(ImportTest, AMalformedFileIsReportedAndChangesNothing) {
@@ -265,6 +292,70 @@ TEST_F(ImportTest, EachFileOfAnEditorRunIsImportedWholeOrNotAtAll) {
   const ProcessResult silent = Regedit({"/s"});
   EXPECT_EQ(silent.exit_code, 1);
   EXPECT_EQ(silent.out + silent.err, "");
+}
+
+TEST_F(ImportTest, APipeIsReadOnceAndDevicesAreRefusedWithoutWaiting) {
+  const std::string file =
+      Lines({"REGEDIT4", "[HKEY_CURRENT_USER\\Software\\Piped]", "\"v\"=dword:00000002"});
+  RunOptions piped = Options();
+  piped.stdin_text = file;
+  const ProcessResult editor = RunProgram(RegeditPath(), {"/dev/stdin"}, piped);
+  EXPECT_EQ(editor.exit_code, 0) << editor.err;
+  EXPECT_EQ(Raw("HKCU\\Software\\Piped", "v"), "4 02000000");
+  piped.stdin_text = Lines({"REGEDIT4", "[HKEY_CURRENT_USER\\Software\\Piped]", "\"w\"=\"x\""});
+  const ProcessResult import = RunProgram(OrvikPath(), {"IMPORT", "/dev/stdin"}, piped);
+  EXPECT_EQ(import.exit_code, 0) << import.out;
+  EXPECT_EQ(Raw("HKCU\\Software\\Piped", "w"), "1 78000000");
+
+  // A FIFO that nobody writes to reads as empty at once; a device is not
+  // read at all. The time limit only guards the test against a hang.
+  ASSERT_EQ(mkfifo(files_.File("fifo.reg").c_str(), 0600), 0);
+  const struct {
+    std::string file;
+    std::string problem;
+  } refused[] = {
+      {"fifo.reg", "the file is empty"},
+      {"/dev/zero", "neither a regular file nor a pipe"},
+      {"/dev/null", "neither a regular file nor a pipe"},
+  };
+  for (const auto& r : refused) {
+    const ProcessResult run =
+        RunProgram("/usr/bin/timeout", {"60", RegeditPath(), r.file}, Options());
+    EXPECT_EQ(run.exit_code, 1) << r.file;
+    EXPECT_NE(run.err.find(r.problem), std::string::npos) << run.err;
+    const ProcessResult through =
+        RunProgram("/usr/bin/timeout", {"60", OrvikPath(), "IMPORT", r.file}, Options());
+    EXPECT_EQ(through.exit_code, 1) << r.file;
+    EXPECT_EQ(through.out,
+              Lines({"", "Error: File: \"" + r.file + "\" could not be imported", ""}));
+  }
+}
+
+TEST_F(ImportTest, HostileNamesRefuseTheWholeFileWithTheirLine) {
+  const std::u16string head = u"Windows Registry Editor Version 5.00\r\n";
+  const std::string key = "[HKEY_CURRENT_USER\\Software\\Hostile]";
+  const struct {
+    std::string file;
+    int line;
+  } cases[] = {
+      {"REGEDIT4\r\n" + key + "\r\n[HKEY_CURRENT_USER\\Software\\K" + std::string(1, '\0') +
+           "hidden]\r\n",
+       3},
+      {"REGEDIT4\r\n" + key + "\r\n\"na" + std::string(1, '\0') + "me\"=\"v\"\r\n", 3},
+      {Utf16Le(head + u"[HKEY_CURRENT_USER\\Software\\Hostile]\r\n\"Sur\xD800x\"=\"v\"\r\n"), 3},
+      {Utf16Le(head + u"[HKEY_CURRENT_USER\\Software\\Hostile]\r\n\"Sur\x3Fx\"=\"v\"\r\n"
+                      u"\"Sur\xDC80x\"=\"w\"\r\n"),
+       4},
+  };
+  for (const auto& c : cases) {
+    Write("hostile.reg", c.file);
+    const ProcessResult r = Regedit({"hostile.reg"});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_EQ(r.err.rfind("orvik-regedit: hostile.reg:" + std::to_string(c.line) + ": ", 0), 0u)
+        << r.err;
+    EXPECT_FALSE(KeyExists("HKCU\\Software\\Hostile"));
+    EXPECT_FALSE(KeyExists("HKCU\\Software\\K"));
+  }
 }
 
 // ---- The editor process ---------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Started processes: ShellExecuteExA, WaitForSingleObject and
 // GetExitCodeProcess over posix_spawn and waitpid. A started process is a
-// kernel object; CloseHandle (kernel_handles.cc) lets it go.
+// kernel object; CloseHandle (kernel_handles.cc) lets it go. The parameters
+// reach the program split as a Windows program's C runtime splits them.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/command_line_split.h"
 #include "platform/posix/calls/kernel_handles.h"
 #include "platform/posix/windows_api.h"
+#include "platform/program_parameters.h"
 
 extern char** environ;
 
@@ -128,7 +129,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
   const std::string program = orvik::posix::ProgramPath(pExecInfo->lpFile);
   std::vector<std::string> args = {program};
   if (pExecInfo->lpParameters != nullptr) {
-    for (std::string& arg : orvik::SplitCommandLine(pExecInfo->lpParameters)) {
+    for (std::string& arg : orvik::SplitProgramParameters(pExecInfo->lpParameters)) {
       args.push_back(std::move(arg));
     }
   }

@@ -46,10 +46,10 @@ TEST(ProcessApiTest, ReportsTheExitCodeOfTheEndedProgram) {
 
 TEST(ProcessApiTest, SplitsParametersByTheWindowsRuleAndStartsInTheDirectory) {
   orvik::test::TempDir dir;
-  HANDLE process = Start("touch", "\"a b\" c\\ \"d\"\"e\"", dir.path().c_str());
+  HANDLE process = Start("touch", "\"a b\" c\\ \"d\"\"e\" f\\\"g", dir.path().c_str());
   ASSERT_NE(process, nullptr);
   EXPECT_EQ(WaitForExitCode(process), 0u);
-  for (const char* name : {"a b", "c\\", "de"}) {
+  for (const char* name : {"a b", "c\\", "d\"e", "f\"g"}) {
     EXPECT_EQ(orvik::test::ReadFileBytes(dir.File(name)), "") << name;
   }
 }

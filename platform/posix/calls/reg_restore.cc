@@ -1,11 +1,13 @@
 // RegRestoreKeyA: replaces a key's values and subkeys with those of a hive
 // file's root, and gives the key the root's class name, security descriptor
-// and last-write time. All of it is one transaction: a file that turns out
-// not to be a valid hive, at any depth, leaves the registry as it was.
+// and last-write time. The file passes the same whole-hive check as one that
+// is loaded, before anything changes; all of it is one transaction, so a file
+// that turns out not to be a valid hive leaves the registry as it was.
 #include <memory>
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/handles/key_step.h"
+#include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/windows_api.h"
@@ -28,6 +30,7 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   }
   std::unique_ptr<HiveReader> reader;
   if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = orvik::posix::hive::CheckHiveTree(*reader); rc != ERROR_SUCCESS) return rc;
   orvik::posix::KeyStep step;
   if (LONG rc = step.Start(hKey, 0, orvik::posix::KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;

@@ -74,6 +74,13 @@ class Query {
                       static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     return *this;
   }
+  // The same without a copy: SQLite reads the bytes where they are, so they
+  // must outlive the query. For data that may be large.
+  Query& BindBlobInPlace(std::string_view bytes) {
+    sqlite3_bind_blob(stmt_, ++index_, bytes.empty() ? "" : bytes.data(),
+                      static_cast<int>(bytes.size()), SQLITE_STATIC);
+    return *this;
+  }
   Query& BindNull() {
     sqlite3_bind_null(stmt_, ++index_);
     return *this;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/key_path.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/value_forms.h"
 
@@ -272,9 +273,7 @@ LONG SqliteStore::ReadValue(KeyId key, std::u16string_view name, StoredValue* va
 
 LONG SqliteStore::WriteValue(KeyId key, std::u16string_view name, DWORD type,
                              std::string_view data) {
-  if (data.size() > static_cast<size_t>(sqlite3_limit(db(), SQLITE_LIMIT_LENGTH, -1)) - 64) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (data.size() > kMaxValueDataSize) return ERROR_INVALID_PARAMETER;
   const auto fit = static_cast<int64_t>(FittingSize(type, data));
   // One statement: a new value goes to the end of the order (the next id
   // after the largest, found at the end of the index of ids), an existing one
@@ -290,7 +289,7 @@ LONG SqliteStore::WriteValue(KeyId key, std::u16string_view name, DWORD type,
   {
     Query q(write_value_);
     q.Bind(key).BindBlob(FoldedBytes(name)).BindBlob(WideToBytes(name));
-    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlob(data).Bind(fit);
+    q.Bind(static_cast<int64_t>(AnsiLength(name))).Bind(type).BindBlobInPlace(data).Bind(fit);
     if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
   }
   return steps_.Touch(key);

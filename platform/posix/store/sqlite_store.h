@@ -58,6 +58,12 @@ class SqliteStore final : public Tree {
   void Discard() { steps_.Discard(); }
   LONG SetGrouping(bool on) { return steps_.SetGrouping(on); }
 
+  // Between BeginSnapshot and EndSnapshot every read step is served by one
+  // read transaction (StoreSteps): the steps see the store as it was at
+  // that moment, while other processes go on committing.
+  LONG BeginSnapshot() { return steps_.BeginSnapshot(); }
+  void EndSnapshot() { steps_.EndSnapshot(); }
+
   sqlite3* db() const { return connection_.get(); }
   const std::string& directory() const { return directory_; }
   const DirectoryOwner& owner() const { return owner_; }

@@ -111,6 +111,15 @@ LONG StoreSteps::Begin(bool write, uint64_t* stamp) {
   write_alone_ = false;
   step_is_txn_ = false;
   step_is_savepoint_ = false;
+  if (snapshot_) {
+    // Every step reads the snapshot's transaction; nothing may change it.
+    if (write) return ERROR_BUSY;
+    step_is_lazy_ = false;
+    in_step_ = true;
+    in_write_step_ = false;
+    *stamp = snapshot_stamp_;
+    return ERROR_SUCCESS;
+  }
   if (!write && BeginFromCounter(stamp)) return ERROR_SUCCESS;
   ReleaseHeldRead();
   if (const int rc = write ? BeginWrite() : BeginRead(); rc != SQLITE_OK) return SqliteError(rc);
@@ -200,7 +209,37 @@ bool StoreSteps::LastWriteAlone(uint64_t* before, uint64_t* after) const {
   return true;
 }
 
+LONG StoreSteps::BeginSnapshot() {
+  if (snapshot_ || run_txn_open_) return ERROR_SUCCESS;
+  ReleaseHeldRead();
+  // The transaction takes its moment at its first read.
+  if (int rc = Run(begin_read_, "BEGIN"); rc != SQLITE_OK) return SqliteError(rc);
+  int rc = Run(snapshot_start_, "SELECT id FROM keys WHERE id=1");
+  if (rc == SQLITE_OK) {
+    if (rc = data_version_.Prepare(db_, "PRAGMA data_version"); rc == SQLITE_OK) {
+      Query q(data_version_);
+      rc = q.Step();
+      if (rc == SQLITE_ROW) data_version_value_ = q.Int(0);
+      rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
+    }
+  }
+  if (rc != SQLITE_OK) {
+    Run(commit_, "COMMIT");
+    return SqliteError(rc);
+  }
+  snapshot_ = true;
+  snapshot_stamp_ = SlowStamp(local_changes_);
+  return ERROR_SUCCESS;
+}
+
+void StoreSteps::EndSnapshot() {
+  if (!snapshot_) return;
+  snapshot_ = false;
+  Run(commit_, "COMMIT");
+}
+
 LONG StoreSteps::Flush() {
+  EndSnapshot();
   ReleaseHeldRead();
   if (run_txn_open_ && run_spoiled_) {
     Discard();
@@ -218,6 +257,7 @@ LONG StoreSteps::Flush() {
 
 void StoreSteps::Discard() {
   End(false);
+  EndSnapshot();
   ReleaseHeldRead();
   run_spoiled_ = false;
   if (!run_txn_open_) return;

@@ -50,6 +50,15 @@ class StoreSteps {
   // Undoes what the run transaction holds; later changes begin a new one.
   void Discard();
 
+  // Between BeginSnapshot and EndSnapshot every read step is served by one
+  // read transaction, begun here: the steps see the store as it was at that
+  // moment, while other processes go on committing (a reader in WAL mode
+  // holds up no writer). A write step in between is refused (ERROR_BUSY).
+  // Inside a run transaction, which no other process can change, nothing
+  // needs doing.
+  LONG BeginSnapshot();
+  void EndSnapshot();
+
   // With grouping on, write steps under kPerCall are savepoints in a group
   // transaction that commits after kGroupSteps steps or kGroupTime, and when
   // grouping ends: each step stays all or nothing, and a killed process
@@ -111,6 +120,8 @@ class StoreSteps {
   bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
   uint64_t step_count_ = 0;         // shared counter when the step began
   bool held_read_ = false;          // a read transaction kept open between steps
+  bool snapshot_ = false;           // BeginSnapshot's read transaction is open
+  uint64_t snapshot_stamp_ = 0;     // the stamp of every step inside it
   uint64_t held_count_ = 0;         // shared counter when it began
   bool step_is_txn_ = false;        // Begin opened a transaction that End closes
   bool step_is_savepoint_ = false;  // Begin opened a savepoint that End releases
@@ -131,7 +142,7 @@ class StoreSteps {
   std::chrono::steady_clock::time_point group_start_;
 
   Statement begin_read_, begin_write_, commit_, rollback_, savepoint_, release_, rollback_to_;
-  Statement data_version_, touch_;
+  Statement data_version_, touch_, snapshot_start_;
 };
 
 }  // namespace orvik::posix
