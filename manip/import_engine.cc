@@ -3,8 +3,8 @@
 
 #include "platform/file_exists.h"
 #include "platform/platform.h"
-#include "platform/shell_launch.h"
 #include "platform/program_parameters.h"
+#include "platform/shell_launch.h"
 #include "registry/exception.h"
 
 namespace orvik {

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "platform/posix/codepage.h"
-#include "platform/posix/key_path.h"
 #include "platform/posix/file_time.h"
+#include "platform/posix/key_path.h"
 #include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
