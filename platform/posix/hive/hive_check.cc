@@ -1,12 +1,13 @@
 // The whole-hive check before a hive is served in place.
 #include "platform/posix/hive/hive_check.h"
 
-#include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/hive/hive_format.h"
 #include "platform/posix/hive/hive_walk.h"
 
 namespace orvik::posix::hive {
@@ -42,36 +43,32 @@ class Checker {
       if (value.name.size() > kMaxValueName) return ERROR_REGISTRY_CORRUPT;
       if (LONG rc = reader_.CheckValueData(value); rc != ERROR_SUCCESS) return rc;
     }
-    if (LONG rc = reader_.ListSubkeys(key, &cells); rc != ERROR_SUCCESS) return rc;
-    // Only the cells stay while the subkeys are entered, so that memory
-    // does not grow with the length of a list.
-    bool ordered = true;  // names strictly ascending: no twins
+    // Windows keeps a key's subkeys in strictly ascending order of their
+    // upper-cased names, which also leaves no twins, and finds them by the
+    // hashes of their hash leaves. A hive out of that order (Windows' load
+    // drops keys from it) or with a hash that is not the name's (Windows
+    // lists the key but cannot open it by name) is refused.
+    std::vector<SubkeyEntry> entries;
+    if (LONG rc = reader_.ListSubkeyEntries(key, &entries); rc != ERROR_SUCCESS) return rc;
     std::u16string previous;
     KeyNode child;
-    for (size_t i = 0; i < cells.size(); ++i) {
-      const uint32_t child_cell = cells[i];
-      if (child_cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
-      if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const SubkeyEntry& entry = entries[i];
+      if (entry.cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
+      if (LONG rc = reader_.ReadKey(entry.cell, &child); rc != ERROR_SUCCESS) return rc;
       if (child.parent != key.cell || child.name.size() > kMaxKeyName) {
         return ERROR_REGISTRY_CORRUPT;
       }
-      ordered = ordered && (i == 0 || CompareFoldedNames(previous, child.name) < 0);
-      previous = std::move(child.name);
-    }
-    if (!ordered) {
-      std::vector<std::u16string> names;
-      names.reserve(cells.size());
-      for (const uint32_t child_cell : cells) {
-        if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
-        names.push_back(FoldName(child.name));
-      }
-      std::sort(names.begin(), names.end());
-      if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
+      if (i > 0 && CompareFoldedNames(previous, child.name) >= 0) return ERROR_REGISTRY_CORRUPT;
+      if (entry.has_hash && entry.hash != NameHash(FoldName(child.name))) {
         return ERROR_REGISTRY_CORRUPT;
       }
+      previous = std::move(child.name);
     }
-    for (const uint32_t child_cell : cells) {
-      if (LONG rc = reader_.ReadKey(child_cell, &child); rc != ERROR_SUCCESS) return rc;
+    // Only the entries stay while the subkeys are entered, so that memory
+    // does not grow with the length of a list.
+    for (const SubkeyEntry& entry : entries) {
+      if (LONG rc = reader_.ReadKey(entry.cell, &child); rc != ERROR_SUCCESS) return rc;
       if (LONG rc = Key(child, depth + 1); rc != ERROR_SUCCESS) return rc;
     }
     return ERROR_SUCCESS;

@@ -1,7 +1,9 @@
 // The check a hive passes before it is served in place: every key reached
-// once and from its own parent, names that a path can reach and no two
-// alike under one key, no deeper than Windows allows, and every class name,
-// descriptor, value and data readable. After it, no read of the hive fails.
+// once and from its own parent, names that a path can reach, each key's
+// subkeys in Windows' order (which leaves no two alike) with Windows' hashes,
+// no deeper than Windows allows, and every class name, descriptor, value and
+// data readable. After it, no read of the hive fails and every key is found
+// by its name.
 #pragma once
 
 #include "platform/posix/hive/hive_reader.h"

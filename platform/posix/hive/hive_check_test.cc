@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/hive/hive_format.h"
@@ -44,8 +45,8 @@ std::string TreeHive() {
 struct Layout {
   uint32_t root = 0;
   std::vector<uint32_t> keys;  // k0, k1, k2
-  uint32_t s = 0;
-  size_t root_list = 0;  // byte offset of the root's first list entry
+  uint32_t s = 0;              // k0's subkey, when it has one
+  size_t root_list = 0;        // byte offset of the root's first list entry
 };
 
 Layout Find(const std::string& bytes) {
@@ -62,7 +63,7 @@ Layout Find(const std::string& bytes) {
   EXPECT_EQ(reader->ReadKey(layout.keys.at(0), &k0), ERROR_SUCCESS);
   std::vector<uint32_t> below;
   EXPECT_EQ(reader->ListSubkeys(k0, &below), ERROR_SUCCESS);
-  layout.s = below.at(0);
+  if (!below.empty()) layout.s = below.front();
   layout.root_list = kBaseBlockSize + root.subkey_list + 4 + kListEntries;
   return layout;
 }
@@ -97,6 +98,51 @@ TEST(HiveCheckTest, RefusesTreesThatReachAKeyTwiceOrByTheWrongWay) {
       {"a key listed under another key", other_parent, ERROR_REGISTRY_CORRUPT},
       {"a parent field naming another key", wrong_parent_field, ERROR_REGISTRY_CORRUPT},
       {"two subkeys of one name", twin_names, ERROR_REGISTRY_CORRUPT},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckBytes(c.bytes), c.expected) << c.what;
+}
+
+// Swaps the list entries i and j (cell and hash) of a hash leaf.
+void SwapEntries(std::string& bytes, size_t first_entry, size_t i, size_t j) {
+  for (size_t b = 0; b < 8; ++b)
+    std::swap(bytes[first_entry + 8 * i + b], bytes[first_entry + 8 * j + b]);
+}
+
+// A root whose subkeys are ix, kx and dotless-i x, in Windows' order: KX
+// before the dotless i (U+0131), which is no I.
+std::string DotlessHive() {
+  HiveWriter w;
+  w.BeginKey({u"root", u"", "", 1});
+  for (const char16_t* name : {u"\u0131x", u"kx", u"ix"}) {
+    w.BeginKey({name, u"", "", 2});
+    w.EndKey();
+  }
+  w.EndKey();
+  w.Finish(u"dotless", 3);
+  return w.Bytes();
+}
+
+TEST(HiveCheckTest, SubkeysMustBeInWindowsOrderWithWindowsHashes) {
+  const std::string good = TreeHive();
+  const Layout at = Find(good);
+  std::string swapped = good;
+  SwapEntries(swapped, at.root_list, 0, 1);  // k1 before k0
+  std::string wrong_hash = good;
+  Put32(wrong_hash, at.root_list + 8 + 4, 0x1234);
+  const std::string dotless = DotlessHive();
+  const Layout dotless_at = Find(dotless);
+  std::string dotless_as_i = dotless;
+  SwapEntries(dotless_as_i, dotless_at.root_list, 1, 2);  // the dotless i before K
+  const struct {
+    const char* what;
+    const std::string& bytes;
+    LONG expected;
+  } cases[] = {
+      {"in order", good, ERROR_SUCCESS},
+      {"two subkeys swapped", swapped, ERROR_REGISTRY_CORRUPT},
+      {"a hash that is not the name's", wrong_hash, ERROR_REGISTRY_CORRUPT},
+      {"dotless i after K, apart from I", dotless, ERROR_SUCCESS},
+      {"dotless i sorted as I", dotless_as_i, ERROR_REGISTRY_CORRUPT},
   };
   for (const auto& c : cases) EXPECT_EQ(CheckBytes(c.bytes), c.expected) << c.what;
 }

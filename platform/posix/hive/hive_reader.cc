@@ -241,11 +241,21 @@ LONG HiveReader::ListSubkeys(const KeyNode& key, std::vector<uint32_t>* cells) c
   });
 }
 
+LONG HiveReader::ListSubkeyEntries(const KeyNode& key, std::vector<SubkeyEntry>* entries) const {
+  entries->clear();
+  if (key.subkey_count == 0) return ERROR_SUCCESS;
+  if (key.subkey_count > bins_size_ / 4) return kCorrupt;
+  entries->reserve(key.subkey_count);
+  return WalkList(key.subkey_list, key.subkey_count, [&](uint32_t cell, uint32_t hash, bool lh) {
+    entries->push_back(SubkeyEntry{cell, lh, hash});
+    return true;
+  });
+}
+
 LONG HiveReader::FindSubkey(const KeyNode& key, std::u16string_view name, uint32_t* cell) const {
   if (key.subkey_count == 0) return ERROR_FILE_NOT_FOUND;
   if (key.subkey_count > bins_size_ / 4) return kCorrupt;
-  const std::u16string folded = FoldName(name);
-  const uint32_t hash = NameHash(folded);
+  const uint32_t hash = NameHash(FoldName(name));
   LONG inner = ERROR_SUCCESS;
   bool found = false;
   const LONG rc = WalkList(key.subkey_list, key.subkey_count,
@@ -254,7 +264,7 @@ LONG HiveReader::FindSubkey(const KeyNode& key, std::u16string_view name, uint32
                              KeyNode node;
                              if (inner = ReadKey(child, &node); inner != ERROR_SUCCESS)
                                return false;
-                             if (FoldName(node.name) != folded) return true;
+                             if (CompareFoldedNames(node.name, name) != 0) return true;
                              *cell = child;
                              found = true;
                              return false;

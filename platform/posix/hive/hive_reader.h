@@ -45,6 +45,14 @@ struct ValueNode {
   bool is_inline = false;
 };
 
+// One entry of a key's subkey lists: the subkey's cell and, in a hash leaf
+// ("lh"), the hash stored beside it.
+struct SubkeyEntry {
+  uint32_t cell = 0;
+  bool has_hash = false;
+  uint32_t hash = 0;
+};
+
 // The Windows error code for a failed open of `path` (errno `error`), shared
 // with the writer's file calls.
 LONG FileError(int error, const std::string& path);
@@ -67,6 +75,8 @@ class HiveReader {
   LONG ReadKey(uint32_t cell, KeyNode* key) const;
   // The subkeys' cells in the order of the file's lists (Windows' order).
   LONG ListSubkeys(const KeyNode& key, std::vector<uint32_t>* cells) const;
+  // The same, with the hashes of hash leaves.
+  LONG ListSubkeyEntries(const KeyNode& key, std::vector<SubkeyEntry>* entries) const;
   // The subkey of that name, compared without regard to case;
   // ERROR_FILE_NOT_FOUND when there is none.
   LONG FindSubkey(const KeyNode& key, std::u16string_view name, uint32_t* cell) const;
