@@ -25,8 +25,8 @@ namespace {
 // The database header's application id of every store: "ORVK".
 constexpr int64_t kApplicationId = 0x4F52564B;
 static_assert(kApplicationId == 1330796107);
-constexpr const char* kVersionPragmas = "PRAGMA user_version=2; PRAGMA application_id=1330796107";
-static_assert(kSchemaVersion == 2);
+constexpr const char* kVersionPragmas = "PRAGMA user_version=3; PRAGMA application_id=1330796107";
+static_assert(kSchemaVersion == 3);
 // Values up to this size travel with an enumeration's list.
 constexpr int kCarriedDataSize = 1024;
 
@@ -232,6 +232,7 @@ LONG SqliteTree::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   // A reader that may not convert an older store reads it as it is: the
   // statements of the value calls work on both layouts.
   if (!writable_) {
+    old_folding_ = version < kSchemaVersion;
     return version >= 1 && version <= kSchemaVersion ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   }
   // Keep the WAL and its index after the last connection closes, so that a
@@ -280,8 +281,11 @@ LONG SqliteTree::CreateSchema() {
   }
   if (version == kSchemaVersion) return Exec("COMMIT");  // another process set it up
   if (version > kSchemaVersion) return abort(ERROR_REGISTRY_CORRUPT);
-  if (version == 1) {
-    if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+  if (version == 1 || version == 2) {
+    if (version == 1) {
+      if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+    }
+    if (LONG rc = ConvertFromVersion2(); rc != ERROR_SUCCESS) return abort(rc);
     if (LONG rc = Exec(kVersionPragmas); rc != ERROR_SUCCESS) return abort(rc);
     return Exec("COMMIT");
   }
@@ -540,6 +544,7 @@ LONG SqliteTree::KeyExists(KeyId key, bool* exists) {
 }
 
 LONG SqliteTree::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
+  if (old_folding_) return FindChildByName(parent, name, child);
   if (int rc = Use(find_child_, "SELECT id FROM keys WHERE parent=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);
@@ -780,6 +785,7 @@ LONG SqliteTree::ReadValueData(int64_t ref, std::string* data) {
 }
 
 LONG SqliteTree::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
+  if (old_folding_) return ReadValueByName(key, name, value);
   if (int rc = Use(read_value_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return Fail(rc);

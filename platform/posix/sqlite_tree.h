@@ -121,6 +121,11 @@ class SqliteTree final : public Tree {
   LONG CreateSchema();
   // Inside CreateSchema's transaction (sqlite_schema_upgrade.cc).
   LONG ConvertFromVersion1();
+  LONG ConvertFromVersion2();
+  // FindChild and ReadValue in a store whose folded names this process may
+  // not fold anew (sqlite_old_folding.cc).
+  LONG FindChildByName(KeyId parent, std::u16string_view name, KeyId* child);
+  LONG ReadValueByName(KeyId key, std::u16string_view name, StoredValue* value);
   LONG Exec(const char* sql);
   int Run(Statement& statement, const char* sql);
   int Use(Statement& statement, const char* sql);
@@ -145,6 +150,10 @@ class SqliteTree final : public Tree {
   ChangeCounter counter_;
   CommitPolicy policy_;
   bool writable_ = false;
+  // The store's names were folded by an earlier version's upper-casing and
+  // this process may not fold them anew: names are looked up by FindChildByName
+  // and ReadValueByName.
+  bool old_folding_ = false;
   bool in_step_ = false;  // between Begin and End
   bool in_write_step_ = false;
   bool step_is_lazy_ = false;       // BEGIN comes with the step's first statement
