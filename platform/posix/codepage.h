@@ -29,6 +29,7 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid = nullptr);
 // A UTF-16 code unit upper-cased as Windows upper-cases registry names: by a
 // fixed table of its own, not by any locale. Each unit maps on its own, so
 // surrogates (and with them every character beyond U+FFFF) stay as they are.
+// An upper-cased unit stays as it is, and no unit beyond ASCII becomes ASCII.
 char16_t UpcaseUnit(char16_t unit);
 // The name as registry lookups compare it: every code unit upper-cased
 // (UpcaseUnit). Windows orders a hive's subkeys by this form, code unit by

@@ -53,6 +53,9 @@ TEST(CodePageTest, UpcaseUnitIsWindowsTableEntryByEntry) {
   int differing = 0;
   for (uint32_t unit = 0; unit < 0x10000; ++unit) {
     const char16_t ours = UpcaseUnit(static_cast<char16_t>(unit));
+    // Folded names fold to themselves, and names beyond ASCII stay beyond it.
+    EXPECT_EQ(UpcaseUnit(ours), ours);
+    EXPECT_EQ(ours < 0x80, unit < 0x80);
     if (ours == windows[unit]) continue;
     if (++differing <= 10) {
       ADD_FAILURE() << std::hex << "U+" << unit << ": " << static_cast<uint32_t>(ours)

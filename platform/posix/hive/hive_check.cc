@@ -60,7 +60,7 @@ class Checker {
         return ERROR_REGISTRY_CORRUPT;
       }
       if (i > 0 && CompareFoldedNames(previous, child.name) >= 0) return ERROR_REGISTRY_CORRUPT;
-      if (entry.has_hash && entry.hash != NameHash(FoldName(child.name))) {
+      if (entry.has_hash && entry.hash != NameHash(child.name)) {
         return ERROR_REGISTRY_CORRUPT;
       }
       previous = std::move(child.name);

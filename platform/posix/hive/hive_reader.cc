@@ -255,7 +255,7 @@ LONG HiveReader::ListSubkeyEntries(const KeyNode& key, std::vector<SubkeyEntry>*
 LONG HiveReader::FindSubkey(const KeyNode& key, std::u16string_view name, uint32_t* cell) const {
   if (key.subkey_count == 0) return ERROR_FILE_NOT_FOUND;
   if (key.subkey_count > bins_size_ / 4) return kCorrupt;
-  const uint32_t hash = NameHash(FoldName(name));
+  const uint32_t hash = NameHash(name);
   LONG inner = ERROR_SUCCESS;
   bool found = false;
   const LONG rc = WalkList(key.subkey_list, key.subkey_count,
