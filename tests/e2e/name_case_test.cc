@@ -130,5 +130,27 @@ TEST_F(NameCaseTest, SaveAndUnloadWriteWindowsOrderAndLoadFindsKeysAsWindowsDoes
   if (!have_table) GTEST_SKIP() << "Windows' upper-case table is not there: order not checked";
 }
 
+// A hive whose hash leaf holds a hash that is not Windows' (as older builds
+// and other writers made them for names beyond ASCII) loads whole: every key
+// is found by its name, and the file is left as it was.
+TEST_F(NameCaseTest, LoadFindsTheKeysOfAHiveWithHashesThatAreNotWindows) {
+  Ok({"ADD", "HKCU\\Software\\UC\\kx", "/v", "n", "/d", "k"});
+  Ok({"ADD", "HKCU\\Software\\UC\\\xC2\xB5x", "/v", "n", "/d", "micro"});
+  Ok({"SAVE", "HKCU\\Software\\UC", "uc.hiv"});
+  std::string bytes = ReadFileBytes(File("uc.hiv"));
+  const size_t leaf = bytes.find("lh", 4096);
+  ASSERT_NE(leaf, std::string::npos);
+  ASSERT_EQ(bytes[leaf + 2], 2);
+  bytes.replace(leaf + 4 + 8 + 4, 4, "\x12\x34\x56\x78");  // the micro sign's, after K's
+  WriteFileBytes(File("uc.hiv"), bytes);
+
+  Ok({"LOAD", "HKLM\\UC", "uc.hiv"});
+  const ProcessResult r = Orvik({"QUERY", "HKLM\\UC\\\xC2\xB5X", "/v", "n"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("   n REG_SZ  micro\r\n"), std::string::npos) << r.out;
+  Ok({"UNLOAD", "HKLM\\UC"});
+  EXPECT_EQ(ReadFileBytes(File("uc.hiv")), bytes);
+}
+
 }  // namespace
 }  // namespace orvik::test

@@ -1,6 +1,11 @@
-// The whole-hive check before a hive is served in place.
+// The whole-hive check before a hive is served in place, and the repair of
+// the hashes it finds wrong.
 #include "platform/posix/hive/hive_check.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,7 +25,8 @@ constexpr size_t kMaxValueName = 16383;
 
 class Checker {
  public:
-  explicit Checker(const HiveReader& reader) : reader_(reader) {}
+  Checker(const HiveReader& reader, std::vector<HashRepair>* repairs)
+      : reader_(reader), repairs_(repairs) {}
 
   // Each key's subkeys are checked, their parent fields and names, before
   // any of them is entered: a key listed twice under one key has a twin
@@ -44,10 +50,9 @@ class Checker {
       if (LONG rc = reader_.CheckValueData(value); rc != ERROR_SUCCESS) return rc;
     }
     // Windows keeps a key's subkeys in strictly ascending order of their
-    // upper-cased names, which also leaves no twins, and finds them by the
-    // hashes of their hash leaves. A hive out of that order (Windows' load
-    // drops keys from it) or with a hash that is not the name's (Windows
-    // lists the key but cannot open it by name) is refused.
+    // upper-cased names, which also leaves no twins: a hive out of that
+    // order is refused (Windows' load would drop keys from it). A hash that
+    // is not the name's is to be put right.
     std::vector<SubkeyEntry> entries;
     if (LONG rc = reader_.ListSubkeyEntries(key, &entries); rc != ERROR_SUCCESS) return rc;
     std::u16string previous;
@@ -61,7 +66,7 @@ class Checker {
       }
       if (i > 0 && CompareFoldedNames(previous, child.name) >= 0) return ERROR_REGISTRY_CORRUPT;
       if (entry.has_hash && entry.hash != NameHash(child.name)) {
-        return ERROR_REGISTRY_CORRUPT;
+        repairs_->push_back(HashRepair{entry.hash_offset, NameHash(child.name)});
       }
       previous = std::move(child.name);
     }
@@ -76,6 +81,7 @@ class Checker {
 
  private:
   const HiveReader& reader_;
+  std::vector<HashRepair>* repairs_;
   uint32_t last_security_ = 0xFFFFFFFF;
   std::u16string text_;
   std::string bytes_;
@@ -83,11 +89,30 @@ class Checker {
 
 }  // namespace
 
-LONG CheckHiveTree(const HiveReader& reader) {
+LONG CheckHiveTree(const HiveReader& reader, std::vector<HashRepair>* repairs) {
+  repairs->clear();
   KeyNode root;
   if (LONG rc = reader.ReadKey(reader.root(), &root); rc != ERROR_SUCCESS) return rc;
-  Checker checker(reader);
+  Checker checker(reader, repairs);
   return checker.Key(root, 0);
+}
+
+LONG RepairHashes(const std::string& path, const std::vector<HashRepair>& repairs) {
+  if (repairs.empty()) return ERROR_SUCCESS;
+  const int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return FileError(errno, path);
+  LONG rc = ERROR_SUCCESS;
+  for (const HashRepair& repair : repairs) {
+    uint8_t bytes[4];
+    Store32(bytes, repair.hash);
+    if (pwrite(fd, bytes, sizeof(bytes), static_cast<off_t>(repair.offset)) !=
+        static_cast<ssize_t>(sizeof(bytes))) {
+      rc = ERROR_WRITE_FAULT;
+      break;
+    }
+  }
+  if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
+  return rc;
 }
 
 }  // namespace orvik::posix::hive

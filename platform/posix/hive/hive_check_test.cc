@@ -11,16 +11,18 @@
 
 #include "platform/posix/hive/hive_format.h"
 #include "platform/posix/hive/hive_writer.h"
+#include "tests/support/process_runner.h"
 
 namespace orvik::posix::hive {
 namespace {
 
-LONG CheckBytes(const std::string& bytes) {
+LONG CheckBytes(const std::string& bytes, std::vector<HashRepair>* repairs = nullptr) {
   std::unique_ptr<HiveReader> reader;
   LONG rc =
       HiveReader::FromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &reader);
   if (rc != ERROR_SUCCESS) return rc;
-  return CheckHiveTree(*reader);
+  std::vector<HashRepair> ignored;
+  return CheckHiveTree(*reader, repairs != nullptr ? repairs : &ignored);
 }
 
 // The root with subkeys k0, k1, k2, and k0 with a subkey s.
@@ -122,13 +124,11 @@ std::string DotlessHive() {
   return w.Bytes();
 }
 
-TEST(HiveCheckTest, SubkeysMustBeInWindowsOrderWithWindowsHashes) {
+TEST(HiveCheckTest, SubkeysMustBeInWindowsOrder) {
   const std::string good = TreeHive();
   const Layout at = Find(good);
   std::string swapped = good;
   SwapEntries(swapped, at.root_list, 0, 1);  // k1 before k0
-  std::string wrong_hash = good;
-  Put32(wrong_hash, at.root_list + 8 + 4, 0x1234);
   const std::string dotless = DotlessHive();
   const Layout dotless_at = Find(dotless);
   std::string dotless_as_i = dotless;
@@ -140,11 +140,34 @@ TEST(HiveCheckTest, SubkeysMustBeInWindowsOrderWithWindowsHashes) {
   } cases[] = {
       {"in order", good, ERROR_SUCCESS},
       {"two subkeys swapped", swapped, ERROR_REGISTRY_CORRUPT},
-      {"a hash that is not the name's", wrong_hash, ERROR_REGISTRY_CORRUPT},
       {"dotless i after K, apart from I", dotless, ERROR_SUCCESS},
       {"dotless i sorted as I", dotless_as_i, ERROR_REGISTRY_CORRUPT},
   };
-  for (const auto& c : cases) EXPECT_EQ(CheckBytes(c.bytes), c.expected) << c.what;
+  for (const auto& c : cases) {
+    std::vector<HashRepair> repairs;
+    EXPECT_EQ(CheckBytes(c.bytes, &repairs), c.expected) << c.what;
+    EXPECT_TRUE(repairs.empty()) << c.what;
+  }
+}
+
+// A hash that is not its name's is handed back as a repair, and the file
+// that takes it is right.
+TEST(HiveCheckTest, WrongHashesComeBackAsRepairs) {
+  std::string bytes = TreeHive();
+  const Layout at = Find(bytes);
+  Put32(bytes, at.root_list + 8 + 4, 0x1234);  // k1's hash
+  std::vector<HashRepair> repairs;
+  ASSERT_EQ(CheckBytes(bytes, &repairs), ERROR_SUCCESS);
+  ASSERT_EQ(repairs.size(), 1u);
+  EXPECT_EQ(repairs[0].offset, at.root_list + 8 + 4);
+  EXPECT_EQ(repairs[0].hash, (uint32_t{'K'} * 37) + '1');
+
+  orvik::test::TempDir dir;
+  const std::string file = dir.File("hive");
+  orvik::test::WriteFileBytes(file, bytes);
+  ASSERT_EQ(RepairHashes(file, repairs), ERROR_SUCCESS);
+  EXPECT_EQ(orvik::test::ReadFileBytes(file), TreeHive());
+  EXPECT_EQ(RepairHashes(dir.File("missing"), repairs), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
