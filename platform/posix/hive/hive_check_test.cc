@@ -1,5 +1,6 @@
 // The check before a hive is served: damaged trees that a walk by cell
-// offsets alone would follow are refused.
+// offsets alone would follow are refused, and so are lists out of Windows'
+// order; hashes that are not their names' come back as repairs.
 #include "platform/posix/hive/hive_check.h"
 
 #include <gtest/gtest.h>
