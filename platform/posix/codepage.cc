@@ -1,12 +1,11 @@
-// UTF-8 with lossless invalid bytes, strict UTF-8, and name case folding.
+// UTF-8 with lossless invalid bytes, strict UTF-8, and the upper-casing of
+// registry names by Windows' own table.
 #include "platform/posix/codepage.h"
 
 #include <algorithm>
-
-#include <locale.h>
-
 #include <cstdint>
-#include <cwctype>
+
+#include "platform/posix/upcase_runs.h"
 
 namespace orvik::posix {
 
@@ -117,17 +116,14 @@ size_t Utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x
 
 bool IsEscapedByte(char32_t cp) { return cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF; }
 
-locale_t UpperCaseLocale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return locale;
+// The runs must ascend for the search in UpcaseUnit.
+constexpr bool RunsAscend() {
+  for (size_t i = 1; i < std::size(kUpcaseRuns); ++i) {
+    if (kUpcaseRuns[i].first <= kUpcaseRuns[i - 1].last) return false;
+  }
+  return true;
 }
-
-char32_t UpperCase(char32_t cp) {
-  if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
-  const locale_t locale = UpperCaseLocale();
-  if (locale == static_cast<locale_t>(0)) return cp;  // no Unicode tables: ASCII only
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), locale));
-}
+static_assert(RunsAscend());
 
 }  // namespace
 
@@ -201,36 +197,30 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid) {
   return out;
 }
 
+char16_t UpcaseUnit(char16_t unit) {
+  if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+  // The last run that begins at or before the unit.
+  const UpcaseRun* run =
+      std::upper_bound(std::begin(kUpcaseRuns), std::end(kUpcaseRuns), unit,
+                       [](char16_t u, const UpcaseRun& r) { return u < r.first; });
+  if (run == std::begin(kUpcaseRuns)) return unit;
+  --run;
+  if (unit > run->last || (unit - run->first) % run->step != 0) return unit;
+  return static_cast<char16_t>(unit + run->delta);
+}
+
 std::u16string FoldName(std::u16string_view name) {
-  // Most names are ASCII, where folding is a-z to A-Z.
-  if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) {
-    std::u16string out(name);
-    for (char16_t& c : out) {
-      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - (u'a' - u'A'));
-    }
-    return out;
-  }
-  std::u16string out;
-  out.reserve(name.size());
-  ForEachCodePoint(name,
-                   [&](char32_t cp, bool lone) { AppendWide(out, lone ? cp : UpperCase(cp)); });
+  std::u16string out(name);
+  for (char16_t& c : out) c = UpcaseUnit(c);
   return out;
 }
 
-// How two names order once folded; ASCII names without copies.
 int CompareFoldedNames(std::u16string_view a, std::u16string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    char16_t x = a[i];
-    char16_t y = b[i];
-    if (x >= 0x80 || y >= 0x80) return FoldName(a).compare(FoldName(b));
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - (u'a' - u'A'));
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - (u'a' - u'A'));
+    const char16_t x = UpcaseUnit(a[i]);
+    const char16_t y = UpcaseUnit(b[i]);
     if (x != y) return x < y ? -1 : 1;
-  }
-  const std::u16string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
-  for (const char16_t c : rest) {
-    if (c >= 0x80) return FoldName(a).compare(FoldName(b));
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;

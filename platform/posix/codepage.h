@@ -26,10 +26,16 @@ size_t AnsiLength(std::u16string_view wide);
 std::u16string Utf8ToWide(std::string_view bytes, bool* had_invalid = nullptr);
 std::string WideToUtf8(std::u16string_view wide, bool* had_invalid = nullptr);
 
-// The name as registry lookups compare it: every code point replaced by its
-// Unicode simple upper-case mapping.
+// A UTF-16 code unit upper-cased as Windows upper-cases registry names: by a
+// fixed table of its own, not by any locale. Each unit maps on its own, so
+// surrogates (and with them every character beyond U+FFFF) stay as they are.
+// An upper-cased unit stays as it is, and no unit beyond ASCII becomes ASCII.
+char16_t UpcaseUnit(char16_t unit);
+// The name as registry lookups compare it: every code unit upper-cased
+// (UpcaseUnit). Windows orders a hive's subkeys by this form, code unit by
+// code unit, and hashes it for their lists.
 std::u16string FoldName(std::u16string_view name);
-// How two names order once folded (FoldName), without copies for ASCII names.
+// How two names order once folded (FoldName), without copies.
 int CompareFoldedNames(std::u16string_view a, std::u16string_view b);
 
 // UTF-16LE bytes of a wide string and back (an odd trailing byte is dropped).

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/posix/windows_api.h"
+#include "tests/support/windows_upcase.h"
 
 namespace orvik::posix {
 namespace {
@@ -46,18 +47,61 @@ TEST(CodePageTest, ValidUtf8IsPlainUtf16AndInvalidBytesAreEscaped) {
   EXPECT_TRUE(used_default);
 }
 
-TEST(CodePageTest, FoldNameUsesSimpleUpperCase) {
-  EXPECT_EQ(FoldName(u"abc\u00E4\u00DF\u017F\u00B5\u03C2"), u"ABC\u00C4\u00DF\u0053\u039C\u03A3");
-  EXPECT_EQ(FoldName(u"\U00010428"), u"\U00010400");
-  EXPECT_EQ(FoldName(std::u16string({0xDCFF, u'x'})), std::u16string({0xDCFF, u'X'}));
+TEST(CodePageTest, UpcaseUnitIsWindowsTableEntryByEntry) {
+  const std::vector<char16_t>& windows = orvik::test::WindowsUpcaseTable();
+  if (windows.empty()) GTEST_SKIP() << "Windows' upper-case table is not there";
+  int differing = 0;
+  for (uint32_t unit = 0; unit < 0x10000; ++unit) {
+    const char16_t ours = UpcaseUnit(static_cast<char16_t>(unit));
+    // Folded names fold to themselves, and names beyond ASCII stay beyond it.
+    EXPECT_EQ(UpcaseUnit(ours), ours);
+    EXPECT_EQ(ours < 0x80, unit < 0x80);
+    if (ours == windows[unit]) continue;
+    if (++differing <= 10) {
+      ADD_FAILURE() << std::hex << "U+" << unit << ": " << static_cast<uint32_t>(ours)
+                    << ", Windows " << static_cast<uint32_t>(windows[unit]);
+    }
+  }
+  EXPECT_EQ(differing, 0);
+}
+
+// Where Windows' table parts from Unicode's upper-casing (and from the C
+// library's), and where it agrees: known without the table file.
+TEST(CodePageTest, FoldNameIsWindowsUpperCasing) {
+  const struct {
+    const char* what;
+    std::u16string name;
+    std::u16string folded;
+  } cases[] = {
+      {"ASCII", u"abc-XYZ_09", u"ABC-XYZ_09"},
+      {"dotless i stays", u"\u0131x", u"\u0131X"},
+      {"long s stays", u"\u017Fx", u"\u017FX"},
+      {"micro sign stays", u"\u00B5", u"\u00B5"},
+      {"title-case digraph stays", u"\u01C5\u01C8\u01CB\u01F2", u"\u01C5\u01C8\u01CB\u01F2"},
+      {"lower-case digraph", u"\u01C6", u"\u01C4"},
+      {"sharp s stays", u"\u00DF", u"\u00DF"},
+      {"Latin-1", u"\u00E4\u00FF", u"\u00C4\u0178"},
+      {"Greek, final sigma stays", u"\u03B1\u03C3\u03C2", u"\u0391\u03A3\u03C2"},
+      {"Cyrillic", u"\u044F\u0451", u"\u042F\u0401"},
+      {"CJK", u"\u65E5\u672C", u"\u65E5\u672C"},
+      {"fullwidth", u"\uFF41", u"\uFF21"},
+      {"a letter beyond U+FFFF stays", u"\U00010428", u"\U00010428"},
+      {"an escaped byte stays", std::u16string({0xDCFF, u'x'}), std::u16string({0xDCFF, u'X'})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FoldName(c.name), c.folded) << c.what;
 }
 
 // The comparison without copies orders names as their folded forms do.
 TEST(CodePageTest, CompareFoldedNamesOrdersAsFoldNameDoes) {
-  const std::u16string names[] = {u"",       u"a",          u"A",         u"ab",      u"aB",
-                                  u"b",      u"_",          u"Z",         u"z1",      u"\u017F",
-                                  u"s",      u"S",          u"a\u00E4",   u"A\u00C4", u"a\u00E5",
-                                  u"\u00DF", u"\U00010428", u"\U00010400"};
+  const std::u16string names[] = {u"",        u"a",          u"A",
+                                  u"ab",      u"aB",         u"b",
+                                  u"_",       u"Z",          u"z1",
+                                  u"\u017F",  u"s",          u"S",
+                                  u"a\u00E4", u"A\u00C4",    u"a\u00E5",
+                                  u"\u00DF",  u"\U00010428", u"\U00010400",
+                                  u"\u0131x", u"Ix",         u"kx",
+                                  u"\u01C5x", u"\u01C4x",    u"\u01C6x",
+                                  u"\uFFFF",  u"\uFF41",     std::u16string(1, char16_t{0xD800})};
   auto sign = [](int n) { return (n > 0) - (n < 0); };
   for (const auto& a : names) {
     for (const auto& b : names) {
@@ -65,6 +109,9 @@ TEST(CodePageTest, CompareFoldedNamesOrdersAsFoldNameDoes) {
           << WideToUtf8(a) << " / " << WideToUtf8(b);
     }
   }
+  // Windows' order: dotless i is no I, and sorts after K.
+  EXPECT_GT(CompareFoldedNames(u"\u0131x", u"kx"), 0);
+  EXPECT_NE(CompareFoldedNames(u"\u0131x", u"Ix"), 0);
 }
 
 TEST(CodePageTest, MultiByteToWideChar) {

@@ -175,23 +175,31 @@ TEST_F(CompareTest, ValuesOfEveryKindArePrintedAndCompared) {
 }
 
 TEST_F(CompareTest, NamesArePairedWithCaseIgnored) {
+  // Paired as Windows upper-cases names: small and capital sigma are one
+  // name, dotless i and I are two.
   SetString(kA, "Version", "1");
   SetString(kA, "\xC3\x84pfel", "2");  // Äpfel
-  SetString(kA, "\xCF\x82", "3");      // final sigma
+  SetString(kA, "\xCF\x83", "3");      // small sigma
+  SetString(kA, "\xC4\xB1x", "4");     // dotless i
   SetString(kB, "VERSION", "1");
   SetString(kB, "\xC3\xA4PFEL", "2");  // äPFEL
   SetString(kB, "\xCE\xA3", "3");      // capital sigma
+  SetString(kB, "IX", "4");
   Expect({"COMPARE", kA, kB, "/oa"},
          Output({"= Value:  " + std::string(kKeyA) + " Version REG_SZ 1",
                  "= Value:  " + std::string(kKeyA) + " \xC3\x84pfel REG_SZ 2",
-                 "= Value:  " + std::string(kKeyA) + " \xCF\x82 REG_SZ 3"},
-                false),
-         0);
+                 "= Value:  " + std::string(kKeyA) + " \xCF\x83 REG_SZ 3",
+                 "< Value:  " + std::string(kKeyA) + " \xC4\xB1x REG_SZ 4",
+                 "> Value:  " + std::string(kKeyB) + " IX REG_SZ 4"},
+                true),
+         2);
   // A differing value names both keys with the first key's spelling.
   SetString(kB, "version", "9");
   Expect({"COMPARE", kA, kB, "/od"},
          Output({"< Value:  " + std::string(kKeyA) + " Version REG_SZ 1",
-                 "> Value:  " + std::string(kKeyB) + " Version REG_SZ 9"},
+                 "> Value:  " + std::string(kKeyB) + " Version REG_SZ 9",
+                 "< Value:  " + std::string(kKeyA) + " \xC4\xB1x REG_SZ 4",
+                 "> Value:  " + std::string(kKeyB) + " IX REG_SZ 4"},
                 true),
          2);
 }

@@ -1,5 +1,6 @@
 // CompareStringA: texts of the ANSI code page compared by UTF-16 code unit,
-// with NORM_IGNORECASE after the folding that registry names match by.
+// with NORM_IGNORECASE after the folding that registry names match by
+// (Windows' upper-casing of each code unit).
 #include <cstring>
 #include <string>
 
@@ -10,10 +11,9 @@ namespace {
 
 constexpr DWORD kKnownFlags = NORM_IGNORECASE;
 
-std::u16string Text(LPCSTR text, int count, bool fold) {
+std::u16string Text(LPCSTR text, int count) {
   const size_t length = count < 0 ? std::strlen(text) : static_cast<size_t>(count);
-  std::u16string wide = orvik::posix::AnsiToWide(std::string_view(text, length));
-  return fold ? orvik::posix::FoldName(wide) : wide;
+  return orvik::posix::AnsiToWide(std::string_view(text, length));
 }
 
 }  // namespace
@@ -26,8 +26,10 @@ int CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const bool fold = (dwCmpFlags & NORM_IGNORECASE) != 0;
-  const int order = Text(lpString1, cchCount1, fold).compare(Text(lpString2, cchCount2, fold));
+  const std::u16string a = Text(lpString1, cchCount1);
+  const std::u16string b = Text(lpString2, cchCount2);
+  const int order =
+      (dwCmpFlags & NORM_IGNORECASE) != 0 ? orvik::posix::CompareFoldedNames(a, b) : a.compare(b);
   if (order < 0) return CSTR_LESS_THAN;
   return order == 0 ? CSTR_EQUAL : CSTR_GREATER_THAN;
 }

@@ -1,5 +1,5 @@
 // CompareStringA: ordering by code unit, and NORM_IGNORECASE with the folding
-// of registry names (non-ASCII letters included).
+// of registry names (Windows' upper-casing, non-ASCII letters included).
 #include <gtest/gtest.h>
 
 #include "platform/posix/windows_api.h"
@@ -16,7 +16,12 @@ TEST(CompareStringTest, OrdersAndFoldsLikeRegistryNames) {
       {"Version", "VERSION", NORM_IGNORECASE, CSTR_EQUAL},
       {"Version", "VERSION", 0, CSTR_GREATER_THAN},
       {"\xC3\xA4pfel", "\xC3\x84PFEL", NORM_IGNORECASE, CSTR_EQUAL},  // äpfel, ÄPFEL
-      {"\xCF\x82", "\xCE\xA3", NORM_IGNORECASE, CSTR_EQUAL},          // final sigma
+      {"\xCF\x83", "\xCE\xA3", NORM_IGNORECASE, CSTR_EQUAL},          // small sigma
+      // Windows' upper-casing of names: final sigma, dotless i and the micro
+      // sign stay themselves.
+      {"\xCF\x82", "\xCE\xA3", NORM_IGNORECASE, CSTR_GREATER_THAN},
+      {"\xC4\xB1", "I", NORM_IGNORECASE, CSTR_GREATER_THAN},
+      {"\xC2\xB5", "\xCE\xBC", NORM_IGNORECASE, CSTR_LESS_THAN},
       // No full case folding: sharp s stays itself, after every ASCII letter.
       {"stra\xC3\x9F", "STRASS", NORM_IGNORECASE, CSTR_GREATER_THAN},
       {"a", "b", NORM_IGNORECASE, CSTR_LESS_THAN},

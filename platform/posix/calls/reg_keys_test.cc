@@ -188,7 +188,8 @@ TEST_F(KeysTest, EmptyPathOpensAnIndependentHandleToTheSameKey) {
   RegCloseKey(second);
 }
 
-TEST_F(KeysTest, NamesMatchByUnicodeSimpleUpperCase) {
+// Names match as Windows upper-cases them, unit by unit with its own table.
+TEST_F(KeysTest, NamesMatchByWindowsUpperCase) {
   struct Case {
     std::string created, opened;
     bool same;
@@ -197,12 +198,18 @@ TEST_F(KeysTest, NamesMatchByUnicodeSimpleUpperCase) {
       {"\xC3\x84pfel", "\xC3\xA4PFEL", true},            // Äpfel / äPFEL
       {"\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\x89", true},  // Été / éTÉ
       {"\xCE\xA3\xCE\xB9", "\xCF\x83\xCE\x99", true},    // Σι / σΙ
-      {"\xC5\xBF", "s", true},                           // long s upper-cases to S
+      {"\xD0\xAF\xD1\x91", "\xD1\x8F\xD0\x81", true},    // Яё / яЁ
+      {"\xC7\x86", "\xC7\x84", true},                    // ǆ / Ǆ
+      {"\xC4\xB1x", "IX", false},                        // dotless i stays itself
+      {"\xC5\xBF", "S", false},                          // so does long s
+      {"\xC2\xB5", "\xCE\x9C", false},                   // micro sign / capital mu
+      {"\xC7\x85", "\xC7\x84", false},                   // title-case ǅ / Ǆ
+      {"\xCF\x82", "\xCE\xA3", false},                   // final sigma / capital sigma
       {"stra\xC3\x9F"
        "e",
-       "STRASSE", false},                              // ß has no simple upper case
-      {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", true},  // Deseret small/capital long I
-      {"i", "\xC4\xB0", false},                        // i and dotted capital I
+       "STRASSE", false},                               // ß has no upper case
+      {"\xF0\x90\x90\xA8", "\xF0\x90\x90\x80", false},  // beyond U+FFFF: no case
+      {"i", "\xC4\xB0", false},                         // i and dotted capital I
   };
   for (const auto& c : cases) {
     HKEY parent = Create(HKEY_CURRENT_USER, "Software\\Case");

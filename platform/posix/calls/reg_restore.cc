@@ -4,6 +4,7 @@
 // is loaded, before anything changes; all of it is one transaction, so a file
 // that turns out not to be a valid hive leaves the registry as it was.
 #include <memory>
+#include <vector>
 
 #include "platform/posix/calls/token.h"
 #include "platform/posix/handles/key_step.h"
@@ -30,7 +31,12 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   }
   std::unique_ptr<HiveReader> reader;
   if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = orvik::posix::hive::CheckHiveTree(*reader); rc != ERROR_SUCCESS) return rc;
+  // The same check as a load's; the hashes it would put right do not matter
+  // here, where the keys are copied by their names.
+  std::vector<orvik::posix::hive::HashRepair> repairs;
+  if (LONG rc = orvik::posix::hive::CheckHiveTree(*reader, &repairs); rc != ERROR_SUCCESS) {
+    return rc;
+  }
   orvik::posix::KeyStep step;
   if (LONG rc = step.Start(hKey, 0, orvik::posix::KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;

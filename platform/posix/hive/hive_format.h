@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/posix/codepage.h"
+
 namespace orvik::posix::hive {
 
 // ---- Base block ------------------------------------------------------------
@@ -136,10 +138,11 @@ inline uint32_t BaseBlockChecksum(const uint8_t* base) {
   return sum;
 }
 
-// The hash of a hash leaf entry: over the upper-cased name's UTF-16 units.
-inline uint32_t NameHash(std::u16string_view folded_name) {
+// The hash of a hash leaf entry: over the name's UTF-16 units upper-cased as
+// Windows upper-cases them (a name already upper-cased gives the same hash).
+inline uint32_t NameHash(std::u16string_view name) {
   uint32_t hash = 0;
-  for (const char16_t unit : folded_name) hash = hash * 37 + unit;
+  for (const char16_t unit : name) hash = hash * 37 + UpcaseUnit(unit);
   return hash;
 }
 

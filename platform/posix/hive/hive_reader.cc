@@ -193,11 +193,12 @@ LONG HiveReader::WalkList(uint32_t list, uint32_t expected, Visit visit) const {
         continue;
       }
       if (++seen > expected) return kCorrupt;
-      if (!visit(entry,
-                 stride == 8 && HasSignature(p, "lh") ? Load32(p + kListEntries + i * 8 + 4) : 0,
-                 HasSignature(p, "lh"))) {
-        stop = true;
+      SubkeyEntry listed{entry, HasSignature(p, "lh"), 0, 0};
+      if (listed.has_hash) {
+        listed.hash_offset = static_cast<size_t>(p - data_) + kListEntries + i * 8 + 4;
+        listed.hash = Load32(data_ + listed.hash_offset);
       }
+      if (!visit(listed)) stop = true;
     }
     return ERROR_SUCCESS;
   };
@@ -212,8 +213,19 @@ LONG HiveReader::ListSubkeys(const KeyNode& key, std::vector<uint32_t>* cells) c
   // Each entry takes at least 4 bytes of a list: a larger count cannot be true.
   if (key.subkey_count > bins_size_ / 4) return kCorrupt;
   cells->reserve(key.subkey_count);
-  return WalkList(key.subkey_list, key.subkey_count, [&](uint32_t cell, uint32_t, bool) {
-    cells->push_back(cell);
+  return WalkList(key.subkey_list, key.subkey_count, [&](const SubkeyEntry& entry) {
+    cells->push_back(entry.cell);
+    return true;
+  });
+}
+
+LONG HiveReader::ListSubkeyEntries(const KeyNode& key, std::vector<SubkeyEntry>* entries) const {
+  entries->clear();
+  if (key.subkey_count == 0) return ERROR_SUCCESS;
+  if (key.subkey_count > bins_size_ / 4) return kCorrupt;
+  entries->reserve(key.subkey_count);
+  return WalkList(key.subkey_list, key.subkey_count, [&](const SubkeyEntry& entry) {
+    entries->push_back(entry);
     return true;
   });
 }
@@ -221,21 +233,18 @@ LONG HiveReader::ListSubkeys(const KeyNode& key, std::vector<uint32_t>* cells) c
 LONG HiveReader::FindSubkey(const KeyNode& key, std::u16string_view name, uint32_t* cell) const {
   if (key.subkey_count == 0) return ERROR_FILE_NOT_FOUND;
   if (key.subkey_count > bins_size_ / 4) return kCorrupt;
-  const std::u16string folded = FoldName(name);
-  const uint32_t hash = NameHash(folded);
+  const uint32_t hash = NameHash(name);
   LONG inner = ERROR_SUCCESS;
   bool found = false;
-  const LONG rc = WalkList(key.subkey_list, key.subkey_count,
-                           [&](uint32_t child, uint32_t entry_hash, bool lh) {
-                             if (lh && entry_hash != hash) return true;
-                             KeyNode node;
-                             if (inner = ReadKey(child, &node); inner != ERROR_SUCCESS)
-                               return false;
-                             if (FoldName(node.name) != folded) return true;
-                             *cell = child;
-                             found = true;
-                             return false;
-                           });
+  const LONG rc = WalkList(key.subkey_list, key.subkey_count, [&](const SubkeyEntry& entry) {
+    if (entry.has_hash && entry.hash != hash) return true;
+    KeyNode node;
+    if (inner = ReadKey(entry.cell, &node); inner != ERROR_SUCCESS) return false;
+    if (CompareFoldedNames(node.name, name) != 0) return true;
+    *cell = entry.cell;
+    found = true;
+    return false;
+  });
   if (rc != ERROR_SUCCESS) return rc;
   if (inner != ERROR_SUCCESS) return inner;
   return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;

@@ -11,6 +11,7 @@
 // without listing the rest.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,6 +46,15 @@ struct ValueNode {
   bool is_inline = false;
 };
 
+// One entry of a key's subkey lists: the subkey's cell and, in a hash leaf
+// ("lh"), the hash stored beside it and where it lies in the file.
+struct SubkeyEntry {
+  uint32_t cell = 0;
+  bool has_hash = false;
+  uint32_t hash = 0;
+  size_t hash_offset = 0;  // from the start of the file
+};
+
 class HiveReader {
  public:
   // Maps the file and checks its base block and bins. ERROR_FILE_NOT_FOUND or
@@ -63,6 +73,8 @@ class HiveReader {
   LONG ReadKey(uint32_t cell, KeyNode* key) const;
   // The subkeys' cells in the order of the file's lists (Windows' order).
   LONG ListSubkeys(const KeyNode& key, std::vector<uint32_t>* cells) const;
+  // The same, with the hashes of hash leaves and where they lie.
+  LONG ListSubkeyEntries(const KeyNode& key, std::vector<SubkeyEntry>* entries) const;
   // The subkey of that name, compared without regard to case;
   // ERROR_FILE_NOT_FOUND when there is none.
   LONG FindSubkey(const KeyNode& key, std::u16string_view name, uint32_t* cell) const;
@@ -81,8 +93,8 @@ class HiveReader {
   LONG Load();
   // The payload of the cell in use at `cell`, at least `min_size` bytes.
   LONG Cell(uint32_t cell, uint32_t min_size, const uint8_t** payload, uint32_t* size) const;
-  // Calls visit(cell) for every entry of a subkey list, leaves of an index
-  // root included; stops early when visit returns false.
+  // Calls visit(entry) (a SubkeyEntry) for every entry of a subkey list,
+  // leaves of an index root included; stops early when visit returns false.
   // Calls sink(bytes, size) for each piece of the value's data in turn.
   template <typename Sink>
   LONG VisitValueData(const ValueNode& value, Sink sink) const;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_reader.h"
@@ -46,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (HiveReader::FromBytes(data, size, &reader) != ERROR_SUCCESS) return 0;
   Visitor visitor(*reader);
   orvik::posix::hive::WalkHive(*reader, visitor);
-  orvik::posix::hive::CheckHiveTree(*reader);
+  std::vector<orvik::posix::hive::HashRepair> repairs;
+  orvik::posix::hive::CheckHiveTree(*reader, &repairs);
   return 0;
 }

@@ -11,7 +11,9 @@
 #include "platform/posix/hive/hive_format.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/testing/hive_views.h"
+#include "platform/posix/hive/testing/windows_order.h"
 #include "tests/support/process_runner.h"
+#include "tests/support/windows_upcase.h"
 
 namespace orvik::posix::hive {
 namespace {
@@ -220,6 +222,71 @@ TEST(HiveWriterTest, ManySubkeysGoUnderAnIndexRootAndAreFoundInAnyCase) {
   EXPECT_TRUE(test::SameLines(test::OurView(dir.File("many.hiv"), kLibregf, &error),
                               test::LibregfView(dir.File("many.hiv"), kLibregf, &error)));
   EXPECT_EQ(error, 0);
+}
+
+// Names beyond ASCII are ordered and hashed as Windows upper-cases them,
+// and found in another case only where Windows finds them.
+TEST(HiveWriterTest, SubkeysTakeWindowsOrderAndHashesAndAreFoundAsWindowsFindsThem) {
+  const std::u16string names[] = {
+      u"\u0131x",  // dotless i: after K, not among the I's
+      u"ix",          u"kx",
+      u"\u01C5x",                  // title-case digraph, no case of its own
+      u"\u01C4x",                  // its capital
+      u"\u017Fx",                  // long s
+      u"sx",          u"\u00B5x",  // micro sign
+      u"\u03BCx",                  // small mu
+      u"\u00DFx",     u"ssx",
+      u"\u03C2x",  // final sigma
+      u"\u03C3x",  // small sigma
+      u"\u044Fx",     u"\u65E5\u672C",
+      u"\U00010428x",  // beyond U+FFFF
+      u"\U00010400x",
+  };
+  HiveWriter w;
+  w.BeginKey(Key(u"r"));
+  for (const auto& name : names) {
+    w.BeginKey(Key(name));
+    w.EndKey();
+  }
+  w.EndKey();
+  const std::string bytes = Written(w);
+  const auto reader = Read(bytes);
+  ASSERT_TRUE(reader);
+  KeyNode root;
+  ASSERT_EQ(reader->ReadKey(reader->root(), &root), ERROR_SUCCESS);
+  const struct {
+    std::u16string asked;
+    std::u16string found;  // empty: none
+  } lookups[] = {
+      {u"IX", u"ix"},
+      {u"\u0131X", u"\u0131x"},
+      {u"\u01C6X", u"\u01C4x"},  // small digraph to capital
+      {u"\u01C5X", u"\u01C5x"},
+      {u"SX", u"sx"},
+      {u"\u039CX", u"\u03BCx"},  // capital mu: small mu, not the micro sign
+      {u"\u03A3X", u"\u03C3x"},  // capital sigma: small sigma, not final sigma
+      {u"\u042FX", u"\u044Fx"},
+      {u"\u65E5\u672C", u"\u65E5\u672C"},
+      {u"\U00010400X", u"\U00010400x"},
+      {u"SSX", u"ssx"},
+      {u"\u0130X", u""},  // dotted capital I
+  };
+  for (const auto& l : lookups) {
+    uint32_t cell = 0;
+    const LONG rc = reader->FindSubkey(root, l.asked, &cell);
+    if (l.found.empty()) {
+      EXPECT_EQ(rc, ERROR_FILE_NOT_FOUND) << testing::PrintToString(l.asked);
+      continue;
+    }
+    ASSERT_EQ(rc, ERROR_SUCCESS) << testing::PrintToString(l.asked);
+    KeyNode key;
+    ASSERT_EQ(reader->ReadKey(cell, &key), ERROR_SUCCESS);
+    EXPECT_EQ(key.name, l.found) << testing::PrintToString(l.asked);
+  }
+  if (orvik::test::WindowsUpcaseTable().empty()) {
+    GTEST_SKIP() << "Windows' upper-case table is not there";
+  }
+  EXPECT_TRUE(test::ListsInWindowsOrder(bytes));
 }
 
 // Streamed to a file, bins leave memory as they fill and the fields known

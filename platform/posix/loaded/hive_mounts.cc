@@ -32,7 +32,15 @@ LONG RegistryTree::TakePrivateCopy(int source, LoadedHive* hive, int* fd) {
 LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {
   std::unique_ptr<hive::HiveReader> reader;
   if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = hive::CheckHiveTree(*reader); rc != ERROR_SUCCESS) return rc;
+  std::vector<hive::HashRepair> repairs;
+  if (LONG rc = hive::CheckHiveTree(*reader, &repairs); rc != ERROR_SUCCESS) return rc;
+  // Hashes that are not their names' are put right in the private copy (the
+  // file loaded stays as it is), so that every key is found by its name.
+  if (!repairs.empty()) {
+    reader.reset();
+    if (LONG rc = hive::RepairHashes(hive->copy, repairs); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
+  }
   // A file that is no hive is reported before a key that is there.
   {
     KeyId existing = 0;

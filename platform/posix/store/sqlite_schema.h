@@ -7,7 +7,9 @@ namespace orvik::posix {
 
 // Version 1: values in a rowid table with an index by name and one by key.
 // Version 2: a key's values stored together, in order of their key and name.
-constexpr int kSchemaVersion = 2;
+// Version 3: the same tables, names folded by Windows' own upper-case table
+// (FoldName) where version 2 folded them by the C library's.
+constexpr int kSchemaVersion = 3;
 
 // Keys: the id is the rowid, never reused. Rows may carry negative ids and
 // parents (keys of a tree kept elsewhere), so no code takes them as positive.

@@ -2,7 +2,10 @@
 // once, in the transaction of the first writer that opens it. Every key and
 // value keeps its id, its order, its data and its time.
 #include <cstdint>
+#include <string>
+#include <string_view>
 
+#include "platform/posix/codepage.h"
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/sqlite_statement.h"
 #include "platform/posix/store/sqlite_store.h"
@@ -47,6 +50,37 @@ LONG SqliteStore::ConvertFromVersion1() {
     }
   }
   return Exec(kDropOld);
+}
+
+LONG SqliteStore::ConvertFromVersion2() {
+  // Version 2 folded names by the C library's upper-casing, which differs
+  // from Windows' for a few hundred code units: the folded form of a name
+  // holding one of them is written anew, and with it the name's place in
+  // the index. Windows' folding sets no two names of version 2 alike where
+  // they differed, so a name can only meet a twin in a store made where
+  // only ASCII letters folded (no C.UTF-8 locale): that row keeps its old
+  // form (OR IGNORE), listed and removed with its key as before, never lost.
+  static constexpr const char* kRefoldKeys =
+      "UPDATE OR IGNORE keys SET folded = orvik_fold(name) WHERE folded <> orvik_fold(name)";
+  static constexpr const char* kRefoldValues =
+      "UPDATE OR IGNORE vals SET folded = orvik_fold(name) WHERE folded <> orvik_fold(name)";
+  auto fold = [](sqlite3_context* context, int, sqlite3_value** args) {
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(args[0]));
+    const auto size = static_cast<size_t>(sqlite3_value_bytes(args[0]));
+    const std::string_view name = bytes != nullptr ? std::string_view(bytes, size) : "";
+    const std::string folded = FoldedBytes(BytesToWide(name));
+    sqlite3_result_blob(context, folded.data(), static_cast<int>(folded.size()), SQLITE_TRANSIENT);
+  };
+  if (int rc = sqlite3_create_function(db(), "orvik_fold", 1,
+                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                       nullptr, fold, nullptr, nullptr);
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  LONG rc = Exec(kRefoldKeys);
+  if (rc == ERROR_SUCCESS) rc = Exec(kRefoldValues);
+  sqlite3_create_function(db(), "orvik_fold", 1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr);
+  return rc;
 }
 
 }  // namespace orvik::posix

@@ -50,6 +50,7 @@ LONG SqliteStore::KeyExists(KeyId key, bool* exists) {
 }
 
 LONG SqliteStore::FindChild(KeyId parent, std::u16string_view name, KeyId* child) {
+  if (old_folding_) return FindChildByName(parent, name, child);
   if (int rc = Use(find_child_, "SELECT id FROM keys WHERE parent=? AND folded=?");
       rc != SQLITE_OK) {
     return SqliteError(rc);
@@ -258,6 +259,7 @@ LONG SqliteStore::ReadValueData(int64_t ref, std::string* data) {
 }
 
 LONG SqliteStore::ReadValue(KeyId key, std::u16string_view name, StoredValue* value) {
+  if (old_folding_) return ReadValueByName(key, name, value);
   if (int rc = Use(read_value_, "SELECT type, data FROM vals WHERE key=? AND folded=?");
       rc != SQLITE_OK) {
     return SqliteError(rc);

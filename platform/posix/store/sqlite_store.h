@@ -144,6 +144,11 @@ class SqliteStore final : public Tree {
   LONG AddInitialKeys();
   // Inside CreateSchema's transaction (sqlite_schema_upgrade.cc).
   LONG ConvertFromVersion1();
+  LONG ConvertFromVersion2();
+  // FindChild and ReadValue in a store whose folded names this process may
+  // not fold anew (sqlite_old_folding.cc).
+  LONG FindChildByName(KeyId parent, std::u16string_view name, KeyId* child);
+  LONG ReadValueByName(KeyId key, std::u16string_view name, StoredValue* value);
   LONG Exec(const char* sql);
 
   int Use(Statement& statement, const char* sql) { return steps_.Use(statement, sql); }
@@ -164,6 +169,10 @@ class SqliteStore final : public Tree {
   bool writable_ = false;
   bool hive_tables_ = false;   // the loaded-hive tables are there (once seen, for good)
   bool legacy_hives_ = false;  // the table of hives an earlier version copied into rows
+  // The store's names were folded by an earlier version's upper-casing and
+  // this process may not fold them anew: names are looked up by FindChildByName
+  // and ReadValueByName.
+  bool old_folding_ = false;
   StoreSteps steps_;
 
   Statement key_exists_, find_child_, create_child_, has_children_, delete_values_, delete_key_;

@@ -147,6 +147,7 @@ LONG SqliteStore::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   // A reader that may not convert an older store reads it as it is: the
   // statements of the value calls work on both layouts.
   if (!writable_) {
+    old_folding_ = probe.version < kSchemaVersion;
     return probe.version >= 1 && probe.version <= kSchemaVersion ? ERROR_SUCCESS
                                                                  : ERROR_ACCESS_DENIED;
   }
@@ -234,8 +235,11 @@ LONG SqliteStore::CreateSchema() {
   }
   if (version == kSchemaVersion) return Exec("COMMIT");  // another process set it up
   if (version > kSchemaVersion) return abort(ERROR_REGISTRY_CORRUPT);
-  if (version == 1) {
-    if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+  if (version == 1 || version == 2) {
+    if (version == 1) {
+      if (LONG rc = ConvertFromVersion1(); rc != ERROR_SUCCESS) return abort(rc);
+    }
+    if (LONG rc = ConvertFromVersion2(); rc != ERROR_SUCCESS) return abort(rc);
   } else {
     for (const char* schema : {kKeysSchema, kValsSchema}) {
       if (LONG rc = Exec(schema); rc != ERROR_SUCCESS) return abort(rc);
