@@ -2,9 +2,11 @@
 // file's root, and gives the key the root's class name, security descriptor
 // and last-write time. All of it is one transaction: a file that turns out
 // not to be a valid hive, at any depth, leaves the registry as it was.
+// A dirty hive gives the tree its logs recover (hive/hive_recovery.h).
 #include <memory>
 
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/hive_tree_copy.h"
 #include "platform/posix/key_step.h"
 #include "platform/posix/token.h"
@@ -14,7 +16,6 @@ namespace {
 
 using orvik::posix::KeyId;
 using orvik::posix::Tree;
-using orvik::posix::hive::HiveReader;
 
 }  // namespace
 
@@ -26,8 +27,10 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
     return ERROR_PRIVILEGE_NOT_HELD;
   }
-  std::unique_ptr<HiveReader> reader;
-  if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
+  orvik::posix::hive::RecoveredHive hive;
+  if (LONG rc = orvik::posix::hive::OpenRecoveredHive(lpFile, &hive); rc != ERROR_SUCCESS) {
+    return rc;
+  }
   orvik::posix::KeyStep step;
   if (LONG rc = step.Start(hKey, 0, orvik::posix::KeyStep::kWrite); rc != ERROR_SUCCESS) {
     return rc;
@@ -37,5 +40,5 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   if (LONG rc = orvik::posix::RemoveKeyTree(tree, target, false); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  return step.Finish(orvik::posix::CopyHiveIntoKey(*reader, tree, target));
+  return step.Finish(orvik::posix::CopyHiveIntoKey(*hive.reader, tree, target));
 }

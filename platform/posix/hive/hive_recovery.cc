@@ -61,6 +61,22 @@ LONG HiveRecovery::Prepare(int fd, const std::string& path) {
   return ERROR_SUCCESS;
 }
 
+LONG OpenRecoveredHive(const std::string& path, RecoveredHive* hive) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FileError(errno, path);
+  HiveRecovery recovery;
+  LONG rc = recovery.Prepare(fd, path);
+  if (rc == ERROR_SUCCESS && recovery.needed()) {
+    rc = ReplayedHive::Build(fd, recovery.replay(), &hive->replayed);
+    if (rc == ERROR_SUCCESS) {
+      rc = HiveReader::FromBytes(hive->replayed->data(), hive->replayed->size(), &hive->reader);
+    }
+  }
+  close(fd);
+  if (rc != ERROR_SUCCESS || hive->reader != nullptr) return rc;
+  return HiveReader::Open(path, &hive->reader);
+}
+
 uint32_t HighestSequence(const std::string& hive_path) {
   uint32_t highest = 0;
   const int fd = open(hive_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

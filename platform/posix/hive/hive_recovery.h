@@ -11,10 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/posix/hive/hive_log.h"
+#include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_replay.h"
 #include "platform/posix/windows_api.h"
 
@@ -35,6 +37,15 @@ class HiveRecovery {
   Replay replay_;
   bool needed_ = false;
 };
+
+// A hive file opened for reading as it is once recovered: the hive built in
+// memory through the replay of its logs when it needs one, else the file
+// itself (HiveReader::Open).
+struct RecoveredHive {
+  std::unique_ptr<ReplayedHive> replayed;  // what the reader reads, if anything
+  std::unique_ptr<HiveReader> reader;
+};
+LONG OpenRecoveredHive(const std::string& path, RecoveredHive* hive);
 
 // The highest sequence number in the base block of the hive at `path` and in
 // the logs beside it (0 when there is none): a hive written over it with a
