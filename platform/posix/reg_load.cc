@@ -183,10 +183,12 @@ LONG CopyFileBytes(int source, int target) {
 
 // Copies the open hive file into the registry directory, where it stays
 // while the hive is loaded: a clone where the file system shares blocks,
-// else a copy. The copy goes to the disk while the caller checks it; the
-// caller syncs it (`*fd`) before the load is committed, and closes it.
-LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t generation,
-                      std::string* copy, int* fd) {
+// else a copy, with the replay of a dirty hive's logs (when given) written
+// over it. The copy goes to the disk while the caller checks it; the caller
+// syncs it (`*fd`) before the load is committed, and closes it.
+LONG CopyIntoRegistry(int source, const orvik::posix::hive::Replay* replay,
+                      const orvik::posix::SqliteTree& store, int64_t generation, std::string* copy,
+                      int* fd) {
   *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
   // A load killed before its commit leaves its copy, and its generation is
   // handed out again.
@@ -199,6 +201,9 @@ LONG CopyIntoRegistry(int source, const orvik::posix::SqliteTree& store, int64_t
   if (*fd < 0) return orvik::posix::FileOpenError(errno);
   LONG rc = ERROR_SUCCESS;
   if (ioctl(*fd, FICLONE, source) != 0) rc = CopyFileBytes(source, *fd);
+  // Before the pages go to the disk: written over once they are on their
+  // way, they would wait for it and go twice.
+  if (rc == ERROR_SUCCESS && replay != nullptr) rc = orvik::posix::hive::ApplyReplay(*replay, *fd);
   if (rc == ERROR_SUCCESS) {
     sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return ERROR_SUCCESS;
@@ -285,13 +290,12 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   }
   if (hive.generation >= orvik::posix::kMaxHiveGeneration) return step.Finish(ERROR_NO_MORE_ITEMS);
   int copy_fd = -1;
-  if (LONG rc = CopyIntoRegistry(source, tree->store(), hive.generation, &hive.copy, &copy_fd);
+  if (LONG rc = CopyIntoRegistry(source, recovery.needed() ? &recovery.replay() : nullptr,
+                                 tree->store(), hive.generation, &hive.copy, &copy_fd);
       rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  LONG rc = recovery.needed() ? orvik::posix::hive::ApplyReplay(recovery.replay(), copy_fd)
-                              : ERROR_SUCCESS;
-  if (rc == ERROR_SUCCESS) rc = tree->MountHive(parent, name, &hive);
+  LONG rc = tree->MountHive(parent, name, &hive);
   // The copy is on the disk before the record that names it.
   if (rc == ERROR_SUCCESS && fsync(copy_fd) != 0) rc = ERROR_WRITE_FAULT;
   if (close(copy_fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
