@@ -49,8 +49,9 @@ std::string ThreeEntryLog(const std::string& hive) {
 TEST(HiveLogTest, ReadsTheNewFormat) {
   const std::string hive = TwoBinHive();
   const std::string bins = test::Bins(hive);
+  const std::string bytes = ThreeEntryLog(hive);  // the log points into them
   HiveLog log;
-  ASSERT_EQ(Read(ThreeEntryLog(hive), &log), ERROR_SUCCESS);
+  ASSERT_EQ(Read(bytes, &log), ERROR_SUCCESS);
   EXPECT_EQ(log.format, LogFormat::kNew);
   EXPECT_EQ(log.sequence, 7u);
   ASSERT_EQ(log.entries.size(), 3u);
