@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks an installed Orvik as a user meets it: the programs in bin/ run a
-# QUERY and an IMPORT against a temporary registry, and both manual pages
-# render without warnings.
+# QUERY and an IMPORT against a temporary registry, both manual pages render
+# without warnings, and bash-completion finds the completion of both
+# programs and it completes from that registry.
 #   check_install.sh BUILD_DIR            installs BUILD_DIR into a temporary prefix
 #   check_install.sh --prefix DIR         checks a tree that is already installed
 set -euo pipefail
@@ -25,8 +26,8 @@ for program in orvik orvik-regedit; do
   [ -x "$prefix/bin/$program" ] || fail "$prefix/bin/$program is missing"
 done
 for page in orvik orvik-regedit; do
-  [ -f "$prefix/share/man/man1/$page.1" ] || fail "manual page $page.1 is missing"
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1" 2>&1 >/dev/null)
+  [ -f "$prefix/share/man/man1/$page.1.gz" ] || fail "manual page $page.1.gz is missing"
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page.1 renders with warnings: $warnings"
 done
 
@@ -38,4 +39,16 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\InstallCheck]\r\n"Greeting
 "$prefix/bin/orvik" QUERY 'HKCU\Software\InstallCheck' /v Greeting >query.out ||
   fail "QUERY failed: $(cat query.out)"
 grep -qi 'greeting.*REG_SZ.*hello' query.out || fail "QUERY did not show the imported value: $(cat query.out)"
+
+# bash-completion sources completions/<command> on first use.
+completions=$prefix/share/bash-completion/completions
+for program in orvik orvik-regedit; do
+  [ -f "$completions/$program" ] || fail "the completion of $program is missing"
+done
+reply=$(PATH="$prefix/bin:$PATH" bash -c '
+  source "$1/orvik-regedit"
+  COMP_LINE="orvik query HKCU\\Software\\Inst" COMP_POINT=${#COMP_LINE}
+  _orvik orvik "HKCU\\Software\\Inst" query
+  printf "%s\n" "${COMPREPLY[@]}"' - "$completions" 2>&1)
+[ "$reply" = 'HKCU\\Software\\InstallCheck\\' ] || fail "completion gave: $reply"
 echo "install check passed: $prefix"
