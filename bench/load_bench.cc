@@ -8,12 +8,16 @@
 //   - the peers on a copy of the same hive: hivexml, hivexregedit --export and
 //     hivexsh -w setting one value (cd, setval, commit);
 //   - the peak private memory of LOAD on the largest hive and on a small one
-//     (SAM), sampled while the run lasts.
+//     (SAM), sampled while the run lasts;
+//   - LOAD of the dirty classes hive of the shared data (dirty/UsrClass) with
+//     its two logs, which it replays, against LOAD of the same hive's
+//     recovered form (the replay written out as a clean file beforehand).
 // Each timing is the best of a few rounds. The figures are printed with their
 // ratios against the peers and the targets, never checked:
 //   (LOAD + EXPORT + UNLOAD) / hivexml < 1, LOAD / hivexml <= 0.1,
 //   ADD under the hive / ADD elsewhere <= 1.5, ADD under the hive / hivexsh's
-//   edit < 1/3, LOAD's private peak on the large hive / on the small one ~1.
+//   edit < 1/3, LOAD's private peak on the large hive / on the small one ~1,
+//   LOAD of the dirty hive / LOAD of its recovered form <= 1.5.
 //
 //   load_bench [--keep] [--runs N] [--hives DIR] [path/to/orvik]
 //
@@ -22,6 +26,7 @@
 // without them the benchmark says so and ends. --keep leaves the registry
 // directory and the files in place and prints their path.
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -29,11 +34,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/support/bench_options.h"
 #include "bench/support/measure.h"
+#include "platform/posix/hive/hive_recovery.h"
 
 namespace {
 
@@ -155,6 +163,34 @@ void FreshCopy(const std::string& hive, const std::string& to) {
   fs::copy_file(hive, to, fs::copy_options::overwrite_existing);
 }
 
+// The dirty classes hive and its logs unpacked into `folder`, and its
+// recovered form written to `recovered`; false when the data is not there.
+bool UnpackDirtyClasses(const std::string& hives, const std::string& folder,
+                        const std::string& recovered) {
+  fs::create_directories(folder);
+  for (const char* name : {"UsrClass.dat", "UsrClass.dat.LOG1", "UsrClass.dat.LOG2"}) {
+    const std::string packed = hives + "/dirty/UsrClass/" + name + ".xz";
+    if (!fs::exists(packed) ||
+        Measure("xz", {"-dc", packed}, OutputTo(folder + "/" + name)).exit_code != 0) {
+      return false;
+    }
+  }
+  const std::string dirty = folder + "/UsrClass.dat";
+  const int fd = open(dirty.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  orvik::posix::hive::HiveRecovery recovery;
+  std::unique_ptr<orvik::posix::hive::ReplayedHive> hive;
+  const bool built =
+      recovery.Prepare(fd, dirty) == ERROR_SUCCESS && recovery.needed() &&
+      orvik::posix::hive::ReplayedHive::Build(fd, recovery.replay(), &hive) == ERROR_SUCCESS;
+  close(fd);
+  if (!built) return false;
+  std::ofstream out(recovered, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(hive->data()),
+            static_cast<std::streamsize>(hive->size()));
+  return static_cast<bool>(out);
+}
+
 void PrintLine(const char* what, const Best& best) {
   const std::string private_kib = best.sampled ? std::to_string(best.peak_private_kib) : "-";
   std::printf("%-34s %9.1f %9.1f %10s %10ld\n", what, best.seconds * 1000, best.cpu_seconds * 1000,
@@ -241,6 +277,21 @@ int main(int argc, char** argv) {
     Orvik(orvik, {"UNLOAD", kLoaded});
   }
 
+  // LOAD of the dirty classes hive, replaying its logs, and of its recovered
+  // form; LOAD and UNLOAD leave both files as they are.
+  const std::string dirty_folder = files + "/dirty";
+  const std::string recovered = files + "/UsrClass.recovered";
+  const bool have_dirty = UnpackDirtyClasses(hives, dirty_folder, recovered);
+  Best load_dirty, load_recovered;
+  for (int round = 0; round < runs && have_dirty; ++round) {
+    load_dirty.Add(Orvik(orvik, {"LOAD", kLoaded, dirty_folder + "/UsrClass.dat"}));
+    Orvik(orvik, {"UNLOAD", kLoaded});
+    load_recovered.Add(Orvik(orvik, {"LOAD", kLoaded, recovered}));
+    Orvik(orvik, {"UNLOAD", kLoaded});
+  }
+  if (!have_dirty)
+    std::printf("no dirty classes hive in %s/dirty: its figures are not there\n", hives.c_str());
+
   // The peers on a copy of the same hive.
   const std::string peer_copy = files + "/SYSTEM.peer";
   const std::string script = files + "/edit.hivexsh";
@@ -292,6 +343,8 @@ int main(int argc, char** argv) {
   PrintLine("orvik ADD elsewhere", add_elsewhere);
   PrintLine("orvik UNLOAD (after the ADD)", unload);
   PrintLine(("orvik LOAD " + small_name).c_str(), load_small);
+  PrintLine("orvik LOAD UsrClass, dirty (2 logs)", load_dirty);
+  PrintLine("orvik LOAD UsrClass, recovered", load_recovered);
   PrintLine("hivexml (to /dev/null)", hivexml);
   PrintLine("hivexregedit --export", hivexregedit);
   PrintLine("hivexsh -w: cd, setval, commit", hivexsh);
@@ -307,6 +360,8 @@ int main(int argc, char** argv) {
              "<= 1.5");
   PrintRatio("ADD under the hive / hivexsh's edit", add_hive.seconds, hivexsh.seconds, "< 0.333");
   PrintRatio("EXPORT / hivexregedit --export", export_.seconds, hivexregedit.seconds, "none");
+  PrintRatio("LOAD dirty UsrClass / LOAD its recovered form", load_dirty.seconds,
+             load_recovered.seconds, "<= 1.5");
   std::printf("ratios by processor time (the machine may be shared):\n");
   PrintRatio("(LOAD + EXPORT + UNLOAD) / hivexml",
              load.cpu_seconds + export_.cpu_seconds + unload.cpu_seconds, hivexml.cpu_seconds,
@@ -316,6 +371,8 @@ int main(int argc, char** argv) {
              "<= 1.5");
   PrintRatio("ADD under the hive / hivexsh's edit", add_hive.cpu_seconds, hivexsh.cpu_seconds,
              "< 0.333");
+  PrintRatio("LOAD dirty UsrClass / LOAD its recovered form", load_dirty.cpu_seconds,
+             load_recovered.cpu_seconds, "<= 1.5");
   std::printf("memory:\n");
   PrintRatio(("LOAD's private peak, SYSTEM / " + small_name).c_str(),
              static_cast<double>(load.peak_private_kib),

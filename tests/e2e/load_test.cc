@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "platform/posix/handles/registry_session.h"
 #include "platform/posix/hive/testing/hive_views.h"
+#include "tests/support/listings.h"
 #include "tests/support/orvik_test.h"
 #include "tests/support/process_runner.h"
 
@@ -26,19 +27,6 @@ namespace orvik::test {
 namespace {
 
 namespace views = orvik::posix::hive::test;
-
-// The listing of QUERY /s without its banner, with every header line's key
-// path from `from` on replaced by `to`, so that listings of one tree loaded
-// under different keys compare equal.
-std::string Listing(std::string out, const std::string& from, const std::string& to) {
-  const size_t start = out.find("HKEY_");
-  out = start == std::string::npos ? "" : out.substr(start);
-  if (from.empty()) return out;
-  for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size())) {
-    out.replace(at, from.size(), to);
-  }
-  return out;
-}
 
 class LoadTest : public OrvikTest {
  protected:
@@ -295,36 +283,6 @@ TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
   EXPECT_EQ(Listing(Query("HKLM\\Again"), "HKEY_LOCAL_MACHINE\\again", "HKEY_LOCAL_MACHINE\\big"),
             Listing(after_kill, "", ""));
   Ok({"UNLOAD", "HKLM\\Again"});
-}
-
-// The lines of `after` that `before` lacks, and of `before` that `after`
-// lacks.
-void Difference(std::vector<std::string> before, std::vector<std::string> after,
-                std::vector<std::string>* added, std::vector<std::string>* removed) {
-  std::sort(before.begin(), before.end());
-  std::sort(after.begin(), after.end());
-  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
-                      std::back_inserter(*added));
-  std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                      std::back_inserter(*removed));
-}
-
-// The unloaded hive differs from the original only by the new key and its
-// value, and by the root key's line (its last-write time moved).
-::testing::AssertionResult OnlyTheChange(const std::vector<std::string>& original,
-                                         const std::vector<std::string>& unloaded) {
-  std::vector<std::string> added;
-  std::vector<std::string> removed;
-  Difference(original, unloaded, &added, &removed);
-  size_t change = 0;
-  for (const std::string& line : added) change += line.find("orviktest") != std::string::npos;
-  if (change == 0 || removed.size() > 1 || added.size() - change != removed.size()) {
-    auto failure = ::testing::AssertionFailure();
-    for (const auto& line : added) failure << "added: " << line.substr(0, 200) << "\n";
-    for (const auto& line : removed) failure << "removed: " << line.substr(0, 200) << "\n";
-    return failure;
-  }
-  return ::testing::AssertionSuccess();
 }
 
 TEST_F(LoadTest, RealHivesLoadChangeAndUnload) {

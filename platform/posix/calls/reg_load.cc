@@ -6,8 +6,12 @@
 // place from there (RegistryTree): every process sees it, changes are kept
 // in the store, and it stays across runs until it is unloaded. The record
 // keeps the file's identity, so that one file is loaded once at most.
+// A dirty hive is served as its logs recover it: the replay is written over
+// the private copy; the file and its logs are only read.
 // Unloading writes the tree back (a new file moved over the old) only when
 // something under the key changed, and leaves the file as it was otherwise.
+// The new file is clean, with a sequence number above any in the old logs,
+// which are emptied once it is in place: no replay can ever spoil it.
 //
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
@@ -18,6 +22,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -31,7 +36,9 @@
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
+#include "platform/posix/hive/hive_log_files.h"
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/hive/hive_writer.h"
 #include "platform/posix/key_path.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
@@ -69,14 +76,14 @@ LONG CheckCall(HKEY root, LPCSTR sub_key, std::u16string* name) {
 // Writes the key's tree in hive form to `fd` and takes the digest of it
 // unless `digest` is null.
 LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64_t timestamp,
-                    std::string* digest) {
+                    uint32_t sequence, std::string* digest) {
   {
     HiveWriter writer(fd);
     if (LONG rc = orvik::posix::WriteKeyAsHive(tree, key, writer, &hive.root_name);
         rc != ERROR_SUCCESS) {
       return rc;
     }
-    if (LONG rc = writer.Finish(orvik::posix::AnsiToWide(hive.file), timestamp);
+    if (LONG rc = writer.Finish(orvik::posix::AnsiToWide(hive.file), timestamp, sequence);
         rc != ERROR_SUCCESS) {
       return rc;
     }
@@ -85,8 +92,8 @@ LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64
 }
 
 // Writes the tree back over the hive's file: a complete new file beside it,
-// moved over it. With `by_digest`, only when the digest of its hive form
-// differs from the one taken at the load.
+// moved over it, then the logs beside it emptied. With `by_digest`, only
+// when the digest of its hive form differs from the one taken at the load.
 LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   std::string scratch = hive.file + ".XXXXXX";
   const int fd = mkostemp(scratch.data(), O_CLOEXEC);
@@ -94,8 +101,12 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   // The new file keeps the old one's permissions.
   struct stat old {};
   if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+  // Above every sequence number the old logs hold: none of their entries
+  // follows the new file's.
+  const uint32_t newest = orvik::posix::hive::HighestSequence(hive.file);
+  const uint32_t sequence = newest == UINT32_MAX ? newest : newest + 1;
   std::string digest;
-  LONG rc = WriteAndDigest(tree, key, hive, fd, orvik::posix::NowAsFileTime(),
+  LONG rc = WriteAndDigest(tree, key, hive, fd, orvik::posix::NowAsFileTime(), sequence,
                            by_digest ? &digest : nullptr);
   const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
   if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
@@ -105,6 +116,9 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
       rc = orvik::posix::FileError(errno, hive.file);
     } else {
       orvik::posix::SyncDirectoryOf(hive.file);
+      // Only now: a crash before this leaves the old hive with its logs, or
+      // the new one, which no entry of theirs continues.
+      orvik::posix::hive::EmptyHiveLogs(hive.file);
       return ERROR_SUCCESS;
     }
   }
@@ -145,6 +159,10 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
       return ERROR_NOT_REGISTRY_FILE;
     }
   }
+  // A dirty hive's logs, read before anything is made: without a recovery
+  // the load is refused here.
+  orvik::posix::hive::HiveRecovery recovery;
+  if (LONG rc = recovery.Prepare(source, hive.file); rc != ERROR_SUCCESS) return rc;
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
   RegistryTree& tree = step.tree();
@@ -160,7 +178,9 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     return step.Finish(rc);
   }
   int copy_fd = -1;
-  if (LONG rc = tree.TakePrivateCopy(source, &hive, &copy_fd); rc != ERROR_SUCCESS) {
+  if (LONG rc = tree.TakePrivateCopy(source, recovery.needed() ? &recovery.replay() : nullptr,
+                                     &hive, &copy_fd);
+      rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
   LONG rc = tree.MountHive(parent, name, &hive);

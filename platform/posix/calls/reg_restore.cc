@@ -2,7 +2,8 @@
 // file's root, and gives the key the root's class name, security descriptor
 // and last-write time. The file passes the same whole-hive check as one that
 // is loaded, before anything changes; all of it is one transaction, so a file
-// that turns out not to be a valid hive leaves the registry as it was.
+// that turns out not to be a valid hive leaves the registry as it was. A
+// dirty hive gives the tree its logs recover (hive/hive_recovery.h).
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_check.h"
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/windows_api.h"
 
@@ -17,7 +19,6 @@ namespace {
 
 using orvik::posix::KeyId;
 using orvik::posix::Tree;
-using orvik::posix::hive::HiveReader;
 
 }  // namespace
 
@@ -29,12 +30,14 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   if (!orvik::posix::PrivilegeEnabled(orvik::posix::kRestorePrivilege)) {
     return ERROR_PRIVILEGE_NOT_HELD;
   }
-  std::unique_ptr<HiveReader> reader;
-  if (LONG rc = HiveReader::Open(lpFile, &reader); rc != ERROR_SUCCESS) return rc;
+  orvik::posix::hive::RecoveredHive hive;
+  if (LONG rc = orvik::posix::hive::OpenRecoveredHive(lpFile, &hive); rc != ERROR_SUCCESS) {
+    return rc;
+  }
   // The same check as a load's; the hashes it would put right do not matter
   // here, where the keys are copied by their names.
   std::vector<orvik::posix::hive::HashRepair> repairs;
-  if (LONG rc = orvik::posix::hive::CheckHiveTree(*reader, &repairs); rc != ERROR_SUCCESS) {
+  if (LONG rc = orvik::posix::hive::CheckHiveTree(*hive.reader, &repairs); rc != ERROR_SUCCESS) {
     return rc;
   }
   orvik::posix::KeyStep step;
@@ -46,5 +49,5 @@ LONG RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags) {
   if (LONG rc = orvik::posix::RemoveKeyTree(tree, target, false); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  return step.Finish(orvik::posix::CopyHiveIntoKey(*reader, tree, target));
+  return step.Finish(orvik::posix::CopyHiveIntoKey(*hive.reader, tree, target));
 }

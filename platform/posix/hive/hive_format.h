@@ -29,9 +29,11 @@ constexpr size_t kDataSizeOffset = 40;
 constexpr size_t kClusteringOffset = 44;
 constexpr size_t kFileNameOffset = 48;
 constexpr size_t kFileNameSize = 64;
+constexpr size_t kFlagsOffset = 144;  // set from the log entries a replay applies
 constexpr size_t kChecksumOffset = 508;
 constexpr uint32_t kMajorVersion = 1;
 constexpr uint32_t kMinorVersion = 5;
+constexpr uint32_t kFileTypePrimary = 0;  // logs: hive_log_format.h
 
 // ---- Hive bins ---------------------------------------------------------------
 constexpr uint32_t kBinHeaderSize = 32;

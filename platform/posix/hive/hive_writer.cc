@@ -390,7 +390,7 @@ LONG HiveWriter::EndKey() {
   return ERROR_SUCCESS;
 }
 
-LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp) {
+LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp, uint32_t sequence) {
   if (error_ != ERROR_SUCCESS) return error_;
   if (!done_ || !base_.empty()) return Fail(ERROR_INVALID_PARAMETER);
   CloseBin();
@@ -412,12 +412,12 @@ LONG HiveWriter::Finish(std::u16string_view file_name, int64_t timestamp) {
   base_.assign(kBaseBlockSize, 0);
   uint8_t* b = base_.data();
   std::memcpy(b, "regf", 4);
-  Store32(b + kPrimarySequenceOffset, 1);
-  Store32(b + kSecondarySequenceOffset, 1);
+  Store32(b + kPrimarySequenceOffset, sequence);
+  Store32(b + kSecondarySequenceOffset, sequence);
   Store64(b + kTimestampOffset, static_cast<uint64_t>(timestamp));
   Store32(b + kMajorVersionOffset, kMajorVersion);
   Store32(b + kMinorVersionOffset, kMinorVersion);
-  Store32(b + kFileTypeOffset, 0);
+  Store32(b + kFileTypeOffset, kFileTypePrimary);
   Store32(b + kFileFormatOffset, 1);
   Store32(b + kRootCellOffset, root_);
   Store32(b + kDataSizeOffset, bins_size_);

@@ -52,9 +52,10 @@ class HiveWriter {
   LONG EndKey();
 
   // After the root's EndKey: completes the base block (the file name's tail
-  // goes into it, as Windows keeps it) and the security cells' chain. A
-  // streaming writer has then written the whole file.
-  LONG Finish(std::u16string_view file_name, int64_t timestamp);
+  // goes into it, as Windows keeps it; both sequence numbers are `sequence`,
+  // which marks the hive clean) and the security cells' chain. A streaming
+  // writer has then written the whole file.
+  LONG Finish(std::u16string_view file_name, int64_t timestamp, uint32_t sequence = 1);
   // The whole file, after Finish, of a writer that keeps it in memory.
   LONG WriteTo(int fd) const;
   std::string Bytes() const;

@@ -25,8 +25,9 @@ LONG RegistryTree::NextGeneration(int64_t* generation) {
   return *generation < kMaxHiveGeneration ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
 }
 
-LONG RegistryTree::TakePrivateCopy(int source, LoadedHive* hive, int* fd) {
-  return CopyIntoRegistry(source, *store_, hive->generation, &hive->copy, fd);
+LONG RegistryTree::TakePrivateCopy(int source, const hive::Replay* replay, LoadedHive* hive,
+                                   int* fd) {
+  return CopyIntoRegistry(source, replay, *store_, hive->generation, &hive->copy, fd);
 }
 
 LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/posix/hive/hive_reader.h"
+#include "platform/posix/hive/hive_replay.h"
 #include "platform/posix/loaded/mount_table.h"
 #include "platform/posix/store/sqlite_store.h"
 #include "platform/posix/tree.h"
@@ -42,10 +43,11 @@ class RegistryTree final : public Tree {
   // up.
   LONG NextGeneration(int64_t* generation);
   // Copies the open hive file `source` into the registry directory as the
-  // private copy of hive->generation, and sets hive->copy. The copy goes to
-  // the disk while it is checked; the caller syncs *fd before the load is
+  // private copy of hive->generation, with the replay of a dirty hive's logs
+  // (when given) written over it, and sets hive->copy. The copy goes to the
+  // disk while it is checked; the caller syncs *fd before the load is
   // committed, and closes it.
-  LONG TakePrivateCopy(int source, LoadedHive* hive, int* fd);
+  LONG TakePrivateCopy(int source, const hive::Replay* replay, LoadedHive* hive, int* fd);
   // Loads the hive whose private copy `hive->copy` names as the new key
   // `name` of `parent`, and records it. The whole hive is checked first: a
   // hive that loads never fails a later read; then ERROR_ALREADY_EXISTS

@@ -422,19 +422,23 @@ std::vector<std::string> OurReglookupView(const std::string& file, long* error) 
   return ::testing::AssertionSuccess();
 }
 
-std::vector<std::string> UnpackRealHives(const std::string& directory) {
+std::string RealHivesFolder() {
   // ORVIK_REAL_HIVES names the folder; else the first of the usual places.
-  std::string source;
-  if (const char* env = getenv("ORVIK_REAL_HIVES")) source = env;
+  if (const char* env = getenv("ORVIK_REAL_HIVES")) return env;
   const std::string places = ORVIK_REAL_HIVES_DIRS;
-  for (size_t from = 0; source.empty() && from < places.size();) {
+  for (size_t from = 0; from < places.size();) {
     size_t colon = places.find(':', from);
     if (colon == std::string::npos) colon = places.size();
     const std::string place = places.substr(from, colon - from);
     struct stat info {};
-    if (stat(place.c_str(), &info) == 0) source = place;
+    if (stat(place.c_str(), &info) == 0) return place;
     from = colon + 1;
   }
+  return "";
+}
+
+std::vector<std::string> UnpackRealHives(const std::string& directory) {
+  const std::string source = RealHivesFolder();
   std::vector<std::string> names;
   for (const char* name : {"BCD", "SAM", "NTUSER.DAT", "UsrClass.dat", "amcache.hve", "SYSTEM",
                            "corrupted_system_hive"}) {

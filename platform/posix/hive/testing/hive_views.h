@@ -38,6 +38,10 @@ std::vector<std::string> OurReglookupView(const std::string& file, long* error);
 ::testing::AssertionResult SameLines(const std::vector<std::string>& expected,
                                      const std::vector<std::string>& actual);
 
+// The folder of the real hives (ORVIK_REAL_HIVES, else the first usual place
+// that is there); empty when there is none.
+std::string RealHivesFolder();
+
 // Decompresses the real hives into `directory`; their names, or nothing
 // when the hives are not there.
 std::vector<std::string> UnpackRealHives(const std::string& directory);
