@@ -47,7 +47,8 @@ class FileReplacement {
  private:
   std::string target_;
   std::string temporary_;
-  std::intptr_t handle_ = -1;  // a file descriptor, or a HANDLE on Windows
+  std::intptr_t handle_ = -1;     // a file descriptor, or a HANDLE on Windows
+  std::intptr_t directory_ = -1;  // on POSIX: the target's directory, opened once
   bool open_ = false;
   bool in_place_ = false;  // writing to a device or pipe, not to a new file
 };

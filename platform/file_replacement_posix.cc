@@ -1,93 +1,100 @@
-// FileReplacement on POSIX. The new file is made without a name where the
-// file system allows it (O_TMPFILE), so that a process killed on the way
-// leaves nothing behind; it gets a name beside the target only at the end,
-// just before it is renamed over the target. Elsewhere it is a named file
-// from the start. It gets the permissions of the file it replaces, or the
-// usual ones (0666 less the umask) for a new target; a target that is a
-// symbolic link is replaced where the link points, so the link stays. A
-// target that is not a file (a device or a pipe) is written in place.
+// FileReplacement on POSIX. The target's path is resolved as the kernel's
+// protected-links rule allows (a link that another user planted in a shared
+// sticky directory is not followed) and its directory is opened once, without
+// following any link, so that the new file is made and named where the path
+// led at the start. The new file has no name until it is complete
+// (posix/safe_files.h), so a process killed on the way leaves nothing behind.
+// It takes the mode, the group and, when root replaces it, the owner of the
+// file it replaces, or the usual mode (0666 less the umask) for a new target.
+// A target that is a symbolic link is replaced where the link points, so the
+// link stays. A target that is not a file (a device or a pipe) is written in
+// place.
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file_replacement.h"
+#include "platform/posix/file_errors.h"
 #include "platform/posix/file_sync.h"
+#include "platform/posix/safe_files.h"
 
 namespace orvik {
 
 LONG MoveFileOver(const std::string& source, const std::string& target) {
-  if (MoveFileExA(source.c_str(), target.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return ERROR_SUCCESS;
+  // The target keeps its place: a link there is replaced itself, as a move
+  // replaces it; a directory, device or pipe never.
+  std::string directory;
+  if (LONG rc = posix::ResolvePath(posix::DirectoryOf(target), &directory); rc != ERROR_SUCCESS) {
+    return rc;
   }
-  return static_cast<LONG>(GetLastError());
+  const int dir = posix::OpenDirectoryNoFollow(directory);
+  if (dir < 0) return posix::FileError(errno, target);
+  const std::string name = posix::BaseNameOf(target);
+  LONG rc = ERROR_SUCCESS;
+  struct stat old {};
+  if (fstatat(dir, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISREG(old.st_mode)) {
+      const int fd = open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0) {
+        rc = posix::FileError(errno, source);
+      } else {
+        posix::KeepAttributes(fd, old);
+        close(fd);
+      }
+    } else if (!S_ISLNK(old.st_mode)) {
+      rc = ERROR_ACCESS_DENIED;
+    }
+  }
+  if (rc == ERROR_SUCCESS && renameat(AT_FDCWD, source.c_str(), dir, name.c_str()) != 0) {
+    rc = errno == EISDIR || errno == ENOTEMPTY ? ERROR_ACCESS_DENIED
+                                               : posix::FileError(errno, target);
+  }
+  if (rc == ERROR_SUCCESS) posix::SyncDirectoryAt(dir);
+  close(dir);
+  return rc;
 }
-
-namespace {
-
-// Follows a symbolic link to the file it names; any other name is kept.
-std::string ResolvedTarget(const std::string& target) {
-  struct stat link_status {};
-  if (lstat(target.c_str(), &link_status) != 0 || !S_ISLNK(link_status.st_mode)) return target;
-  char resolved[PATH_MAX];
-  if (realpath(target.c_str(), resolved) == nullptr) return target;
-  return resolved;
-}
-
-// A name beside the target that no other file has yet.
-std::string TemporaryName(const std::string& target, int attempt) {
-  return target + ".orvik-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-}
-
-}  // namespace
 
 FileReplacement::~FileReplacement() { Discard(); }
 
 bool FileReplacement::Create(const std::string& target) {
   Discard();
   if (target.empty()) return false;
-  target_ = ResolvedTarget(target);
+  std::string resolved;
+  if (posix::ResolvePath(target, &resolved) != ERROR_SUCCESS) return false;
+  const int dir = posix::OpenDirectoryNoFollow(posix::DirectoryOf(resolved));
+  if (dir < 0) return false;
+  directory_ = dir;
+  target_ = posix::BaseNameOf(resolved);
 
   // An existing target must be a file this process may write, as it would
-  // have to be to be opened for writing in place.
+  // have to be to be opened for writing in place. (The path may still end
+  // in a link of /proc that names a pipe or a device: /dev/stdout.)
   struct stat status {};
-  mode_t mode = 0666;
-  if (stat(target_.c_str(), &status) == 0) {
-    if (S_ISDIR(status.st_mode) || access(target_.c_str(), W_OK) != 0) return false;
-    mode = status.st_mode & 07777;
+  if (stat(resolved.c_str(), &status) == 0) {
+    if (S_ISDIR(status.st_mode) || access(resolved.c_str(), W_OK) != 0) {
+      Discard();
+      return false;
+    }
     if (!S_ISREG(status.st_mode)) {
       // A device, pipe or socket (/dev/stdout, say) holds no earlier file to
       // keep, and must not be replaced: it is written in place.
-      const int fd = open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-      if (fd < 0) return false;
+      const int fd = open(resolved.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      if (fd < 0) {
+        Discard();
+        return false;
+      }
       handle_ = fd;
       open_ = true;
       in_place_ = true;
       return true;
     }
   }
-
   int fd = -1;
-#ifdef O_TMPFILE
-  // Giving the file a name later goes through /proc.
-  if (access("/proc/self/fd", X_OK) == 0) {
-    fd = open(posix::DirectoryOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  if (posix::CreateNewFile(dir, target_, 0666, &fd, &temporary_) != ERROR_SUCCESS) {
+    Discard();
+    return false;
   }
-#endif
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary_ = TemporaryName(target_, attempt);
-    fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      temporary_.clear();
-      if (errno != EEXIST) return false;
-    }
-  }
-  if (fd < 0) return false;
-  if (mode != 0666) fchmod(fd, mode);
   handle_ = fd;
   open_ = true;
   return true;
@@ -111,40 +118,38 @@ bool FileReplacement::Write(std::string_view bytes) {
 FileReplacement::Outcome FileReplacement::Commit() {
   if (!open_) return Outcome::kWriteFailed;
   const int fd = static_cast<int>(handle_);
+  const int dir = static_cast<int>(directory_);
   if (in_place_) {
     open_ = false;
     in_place_ = false;
-    return close(fd) == 0 ? Outcome::kDone : Outcome::kWriteFailed;
+    const bool closed = close(fd) == 0;
+    Discard();
+    return closed ? Outcome::kDone : Outcome::kWriteFailed;
+  }
+  // The file it replaces lends it its attributes; what stands there now
+  // must still be a file.
+  struct stat old {};
+  if (fstatat(dir, target_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(old.st_mode)) {
+      Discard();
+      return Outcome::kReplaceFailed;
+    }
+    posix::KeepAttributes(fd, old);
   }
   if (fsync(fd) != 0) {
     Discard();
     return Outcome::kWriteFailed;
   }
-  // A file without a name gets one beside the target now.
-  const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
-  for (int attempt = 0; temporary_.empty() && attempt < 100; ++attempt) {
-    const std::string name = TemporaryName(target_, attempt);
-    if (linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      temporary_ = name;
-    } else if (errno != EEXIST) {
-      break;
-    }
-  }
-  const bool closed = close(fd) == 0;
-  open_ = false;
-  if (temporary_.empty()) return Outcome::kReplaceFailed;
-  if (!closed) {
-    Discard();
-    return Outcome::kWriteFailed;
-  }
-  if (rename(temporary_.c_str(), target_.c_str()) != 0) {
+  if (posix::NameNewFile(dir, fd, target_, true, &temporary_) != ERROR_SUCCESS) {
     Discard();
     return Outcome::kReplaceFailed;
   }
-  temporary_.clear();
+  const bool closed = close(fd) == 0;
+  open_ = false;
   // The new name is durable once the directory is.
-  posix::SyncDirectoryOf(target_);
-  return Outcome::kDone;
+  posix::SyncDirectoryAt(dir);
+  Discard();
+  return closed ? Outcome::kDone : Outcome::kWriteFailed;
 }
 
 void FileReplacement::Discard() {
@@ -153,9 +158,13 @@ void FileReplacement::Discard() {
     open_ = false;
   }
   in_place_ = false;
-  if (!temporary_.empty()) {
-    unlink(temporary_.c_str());
-    temporary_.clear();
+  if (!temporary_.empty() && directory_ >= 0) {
+    unlinkat(static_cast<int>(directory_), temporary_.c_str(), 0);
+  }
+  temporary_.clear();
+  if (directory_ >= 0) {
+    close(static_cast<int>(directory_));
+    directory_ = -1;
   }
 }
 

@@ -25,6 +25,8 @@ LONG FileError(int error, const std::string& path) {
       return ERROR_ACCESS_DENIED;
     case ENOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
     default:
       return ERROR_REGISTRY_IO_FAILED;
   }

@@ -72,6 +72,7 @@ constexpr MessageText kMessages[] = {
     {ERROR_NO_SUCH_PRIVILEGE, "A specified privilege does not exist."},
     {ERROR_PRIVILEGE_NOT_HELD, "A required privilege is not held by the client."},
     {ERROR_FUNCTION_FAILED, "Function failed during execution."},
+    {ERROR_CANT_RESOLVE_FILENAME, "The name of the file cannot be resolved by the system."},
     {ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY,
      "The registry directory belongs to another user or may be written by others."},
     {ORVIK_ERROR_REGISTRY_FILE_LINKED,
@@ -80,6 +81,18 @@ constexpr MessageText kMessages[] = {
      "The database in the registry directory is not an Orvik registry."},
     {ORVIK_ERROR_NO_HOME_DIRECTORY,
      "There is no home directory for the registry; set HOME or ORVIK_REGISTRY."},
+    {ORVIK_ERROR_HIVE_FILE_REPLACED,
+     "The file the hive was loaded from has been moved or replaced; the hive was not written "
+     "back."},
+    {ORVIK_ERROR_HIVE_FILE_IS_DIRECTORY,
+     "The file the hive was loaded from is now a directory; the hive was not written back."},
+    {ORVIK_ERROR_HIVE_FILE_NOT_WRITABLE,
+     "The hive file could not be written back when it is unloaded: this user may not write or "
+     "replace it."},
+    {ORVIK_ERROR_HIVE_FILE_IN_REGISTRY, "The file is one of the registry's own files."},
+    {ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER,
+     "A hive in another user's registry is loaded from and written back to that user's files "
+     "only."},
 };
 
 const char* FindText(DWORD code) {

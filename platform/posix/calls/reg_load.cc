@@ -16,6 +16,7 @@
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
 // hive form.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@
 #include "platform/posix/key_path.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/loaded/registry_tree.h"
+#include "platform/posix/safe_files.h"
 #include "platform/posix/windows_api.h"
 
 namespace {
@@ -91,39 +93,167 @@ LONG WriteAndDigest(Tree& tree, KeyId key, const LoadedHive& hive, int fd, int64
   return digest != nullptr ? orvik::posix::hive::DigestHiveFile(fd, digest) : ERROR_SUCCESS;
 }
 
-// Writes the tree back over the hive's file: a complete new file beside it,
-// moved over it, then the logs beside it emptied. With `by_digest`, only
-// when the digest of its hive form differs from the one taken at the load.
-LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
-  std::string scratch = hive.file + ".XXXXXX";
-  const int fd = mkostemp(scratch.data(), O_CLOEXEC);
-  if (fd < 0) return orvik::posix::FileError(errno, hive.file);
-  // The new file keeps the old one's permissions.
-  struct stat old {};
-  if (stat(hive.file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+// Whether this process is root working on a registry of another user, whose
+// records and files that user may have written: then a hive is loaded from,
+// and written back to, only a file of that user, who could write it anyway.
+bool RootInAnotherUsersRegistry(RegistryTree& tree) {
+  return geteuid() == 0 && tree.store().owner().uid != 0;
+}
+
+// Where the hive's file is to be written back: its directory, opened
+// without following any link on the way (the path was recorded without
+// links, so a link there now is one that somebody put there since), and
+// what stands at its name.
+struct HiveFile {
+  int directory = -1;
+  enum State {
+    kLoaded,   // the very file that was loaded
+    kMissing,  // no file has the name any more
+    kOther,    // another regular file; the error says why it is not written
+  } state = kLoaded;
+  LONG why = ERROR_SUCCESS;  // for kOther
+};
+
+// A record in the registry's database is no proof of which file was loaded:
+// the file itself is checked (its device and inode), and root in another
+// user's registry writes only that user's files.
+LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) {
+  const int dir = orvik::posix::OpenDirectoryNoFollow(orvik::posix::DirectoryOf(hive.file));
+  if (dir < 0) {
+    return errno == ELOOP || errno == ENOTDIR ? ORVIK_ERROR_HIVE_FILE_REPLACED
+                                              : orvik::posix::FileError(errno, hive.file);
+  }
+  const std::string name = orvik::posix::BaseNameOf(hive.file);
+  struct stat file {};
+  LONG rc = ERROR_SUCCESS;
+  target->state = HiveFile::kLoaded;
+  if (fstatat(dir, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) {
+      rc = orvik::posix::FileError(errno, hive.file);
+    } else if (RootInAnotherUsersRegistry(tree)) {
+      rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
+    } else {
+      // Made anew, but only for the registry's own user: nobody else's file
+      // can be at stake there.
+      target->state = HiveFile::kMissing;
+    }
+  } else if (S_ISDIR(file.st_mode)) {
+    rc = ORVIK_ERROR_HIVE_FILE_IS_DIRECTORY;
+  } else if (!S_ISREG(file.st_mode)) {
+    rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
+  } else if (static_cast<int64_t>(file.st_dev) != hive.device ||
+             static_cast<int64_t>(file.st_ino) != hive.inode) {
+    target->state = HiveFile::kOther;
+    target->why = ORVIK_ERROR_HIVE_FILE_REPLACED;
+  } else if (RootInAnotherUsersRegistry(tree) && file.st_uid != tree.store().owner().uid) {
+    target->state = HiveFile::kOther;
+    target->why = ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER;
+  }
+  if (rc != ERROR_SUCCESS) {
+    close(dir);
+    return rc;
+  }
+  target->directory = dir;
+  return ERROR_SUCCESS;
+}
+
+// Whether the regular file `name` in `directory` holds the hive of that
+// digest: then nothing needs writing (an unload killed after it moved its
+// file into place, before it was recorded, wrote just that).
+bool HoldsHive(int directory, const std::string& name, const std::string& digest) {
+  const int fd = openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string held;
+  const bool same =
+      orvik::posix::hive::DigestHiveFile(fd, &held) == ERROR_SUCCESS && held == digest;
+  close(fd);
+  return same;
+}
+
+// Writes the tree back over the hive's file: a complete new file in its
+// directory, without a name until it is complete, moved over it with the
+// old file's owner, group and mode, then the logs beside it emptied. With
+// `by_digest`, only when the digest of its hive form differs from the one
+// taken at the load.
+LONG WriteBack(RegistryTree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
+  HiveFile target;
+  if (LONG rc = OpenHiveFile(tree, hive, &target); rc != ERROR_SUCCESS) return rc;
+  const std::string name = orvik::posix::BaseNameOf(hive.file);
+  orvik::posix::NewFile file;
+  LONG rc = file.Create(target.directory, name, 0600);
+  if (rc != ERROR_SUCCESS) {
+    close(target.directory);
+    return rc;
+  }
   // Above every sequence number the old logs hold: none of their entries
   // follows the new file's.
   const uint32_t newest = orvik::posix::hive::HighestSequence(hive.file);
   const uint32_t sequence = newest == UINT32_MAX ? newest : newest + 1;
+  const bool need_digest = by_digest || target.state == HiveFile::kOther;
   std::string digest;
-  LONG rc = WriteAndDigest(tree, key, hive, fd, orvik::posix::NowAsFileTime(), sequence,
-                           by_digest ? &digest : nullptr);
-  const bool changed = rc == ERROR_SUCCESS && (!by_digest || digest != hive.digest);
-  if (changed && fsync(fd) != 0) rc = ERROR_WRITE_FAULT;
-  if (close(fd) != 0 && rc == ERROR_SUCCESS) rc = ERROR_WRITE_FAULT;
-  if (rc == ERROR_SUCCESS && changed) {
-    if (rename(scratch.c_str(), hive.file.c_str()) != 0) {
-      rc = orvik::posix::FileError(errno, hive.file);
-    } else {
-      orvik::posix::SyncDirectoryOf(hive.file);
-      // Only now: a crash before this leaves the old hive with its logs, or
-      // the new one, which no entry of theirs continues.
-      orvik::posix::hive::EmptyHiveLogs(hive.file);
-      return ERROR_SUCCESS;
+  rc = WriteAndDigest(tree, key, hive, file.fd(), orvik::posix::NowAsFileTime(), sequence,
+                      need_digest ? &digest : nullptr);
+  if (rc == ERROR_SUCCESS && target.state == HiveFile::kOther) {
+    rc = HoldsHive(target.directory, name, digest) ? ERROR_SUCCESS : target.why;
+    close(target.directory);
+    return rc;
+  }
+  close(target.directory);
+  if (rc != ERROR_SUCCESS || (by_digest && digest == hive.digest)) return rc;
+  if (rc = file.Commit(target.state == HiveFile::kLoaded); rc != ERROR_SUCCESS) return rc;
+  // Only now: a crash before this leaves the old hive with its logs, or the
+  // new one, which no entry of theirs continues.
+  orvik::posix::hive::EmptyHiveLogs(hive.file);
+  return ERROR_SUCCESS;
+}
+
+// Whether this process could write the file back when the hive is unloaded,
+// as Windows opens a hive it loads for writing: it may write the file, and
+// replace it in its directory (a sticky one only when it owns the file or
+// the directory). Root in another user's registry loads that user's files
+// only.
+LONG CheckWriteBack(RegistryTree& tree, const std::string& path, const struct stat& file) {
+  if (RootInAnotherUsersRegistry(tree) && file.st_uid != tree.store().owner().uid) {
+    return ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER;
+  }
+  if (geteuid() == 0) return ERROR_SUCCESS;
+  const std::string directory = orvik::posix::DirectoryOf(path);
+  struct stat dir {};
+  if (access(path.c_str(), W_OK) != 0 || access(directory.c_str(), W_OK | X_OK) != 0 ||
+      stat(directory.c_str(), &dir) != 0) {
+    return ORVIK_ERROR_HIVE_FILE_NOT_WRITABLE;
+  }
+  if ((dir.st_mode & S_ISVTX) != 0 && file.st_uid != geteuid() && dir.st_uid != geteuid()) {
+    return ORVIK_ERROR_HIVE_FILE_NOT_WRITABLE;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Whether the file is one of the registry's own (its database, the private
+// copy of a loaded hive), in its directory or linked from elsewhere.
+bool IsRegistryFile(RegistryTree& tree, const std::string& path, const struct stat& file) {
+  const std::string& registry = tree.store().directory();
+  struct stat here {};
+  struct stat registry_dir {};
+  if (stat(orvik::posix::DirectoryOf(path).c_str(), &here) == 0 &&
+      stat(registry.c_str(), &registry_dir) == 0 && here.st_dev == registry_dir.st_dev &&
+      here.st_ino == registry_dir.st_ino) {
+    return true;
+  }
+  if (file.st_nlink < 2) return false;
+  DIR* dir = opendir(registry.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    struct stat info {};
+    if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        info.st_dev == file.st_dev && info.st_ino == file.st_ino) {
+      found = true;
+      break;
     }
   }
-  unlink(scratch.c_str());
-  return rc;
+  closedir(dir);
+  return found;
 }
 
 }  // namespace
@@ -133,14 +263,15 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   if (LONG rc = CheckCall(hKey, lpSubKey, &name); rc != ERROR_SUCCESS) return rc;
   if (lpFile == nullptr || lpFile[0] == '\0') return ERROR_INVALID_PARAMETER;
   LoadedHive hive;
-  const int source = open(lpFile, O_RDONLY | O_CLOEXEC);
+  // A pipe or device is refused without waiting for a writer.
+  const int source = open(lpFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (source < 0) return orvik::posix::FileError(errno, lpFile);
   struct Closer {
     int fd;
     ~Closer() { close(fd); }
   } closer{source};
+  struct stat info {};
   {
-    struct stat info {};
     char resolved[PATH_MAX];
     if (fstat(source, &info) != 0 || realpath(lpFile, resolved) == nullptr) {
       return orvik::posix::FileError(errno, lpFile);
@@ -166,6 +297,10 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
   KeyStep step;
   if (LONG rc = step.Start(hKey, 0, KeyStep::kWrite); rc != ERROR_SUCCESS) return rc;
   RegistryTree& tree = step.tree();
+  if (IsRegistryFile(tree, hive.file, info)) return step.Finish(ORVIK_ERROR_HIVE_FILE_IN_REGISTRY);
+  if (LONG rc = CheckWriteBack(tree, hive.file, info); rc != ERROR_SUCCESS) {
+    return step.Finish(rc);
+  }
   // While loaded, the file is the registry's.
   {
     LoadedHive other;

@@ -34,7 +34,8 @@ std::u16string DecodeName(const uint8_t* bytes, uint32_t length, bool compressed
 }  // namespace
 
 LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A pipe or device is refused below without waiting for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return FileError(errno, path);
   struct stat info {};
   if (fstat(fd, &info) != 0) {
