@@ -12,8 +12,7 @@ exe=${1:-$ORVIK_ROOT/build-win32/orvik.exe}
 objdump=i686-w64-mingw32-objdump
 objcopy=i686-w64-mingw32-objcopy
 
-# ole32 is for CoInitializeEx, which ShellExecuteEx asks of IMPORT.
-expected_imports="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL SHELL32.DLL"
+expected_imports="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL SHELL32.DLL"
 
 fail() {
   echo "check-win32-exe: $exe: $*" >&2
