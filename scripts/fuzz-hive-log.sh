@@ -6,11 +6,10 @@
 # Builds build-fuzz with Clang.
 set -euo pipefail
 ORVIK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$ORVIK_ROOT/scripts/lib.sh"
 SECONDS_TO_RUN=${1:-60}
 BUILD="$ORVIK_ROOT/build-fuzz"
-CC=clang CXX=clang++ cmake -S "$ORVIK_ROOT" -B "$BUILD" -DORVIK_FUZZ=ON -DORVIK_BUILD_TESTS=OFF \
-  -DORVIK_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" --target orvik-hive-log-fuzz -j "$(nproc)"
+build_fuzz_target orvik-hive-log-fuzz
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -59,15 +58,10 @@ for hives in "${ORVIK_REAL_HIVES:-}" "$ORVIK_ROOT/../shared/hives" "$ORVIK_ROOT/
 done
 # Without the shared data: a small hive of our own as the primary, with its
 # own bytes as logs, so that the fuzzer starts from a hive's base block.
-if [ -x "$ORVIK_ROOT/build/orvik" ]; then
-  (
-    export ORVIK_REGISTRY="$WORK/registry"
-    orvik="$ORVIK_ROOT/build/orvik"
-    "$orvik" ADD 'HKCU\Software\Seed\A' /v Text /d "some text" /f
-    "$orvik" ADD 'HKCU\Software\Seed\B' /v Count /t REG_DWORD /d 7 /f
-    "$orvik" SAVE 'HKCU\Software\Seed' "$WORK/small.hiv"
-  ) >/dev/null && seed small "$WORK/small.hiv" "$WORK/small.hiv" "" ||
-    echo "No seed hive of our own: orvik failed"
+if save_seed_hive "$WORK/registry" "$WORK/small.hiv"; then
+  seed small "$WORK/small.hiv" "$WORK/small.hiv" ""
+else
+  echo "No seed hive of our own"
 fi
 echo "Fuzzing the log reader for ${SECONDS_TO_RUN}s with $(ls "$WORK/seeds" | wc -l) seeds"
 "$BUILD/orvik-hive-log-fuzz" -max_total_time="$SECONDS_TO_RUN" -max_len=6291456 -timeout=20 \

@@ -36,3 +36,29 @@ build_tree() {
   cmake -S "$ORVIK_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" "$@" &&
     cmake --build "$dir" -j "$(nproc)"
 }
+
+# build_fuzz_target TARGET: builds a libFuzzer target in build-fuzz with Clang
+# and prints nothing but the build's output.
+build_fuzz_target() {
+  local build="$ORVIK_ROOT/build-fuzz"
+  CC=clang CXX=clang++ cmake -S "$ORVIK_ROOT" -B "$build" -DORVIK_FUZZ=ON -DORVIK_BUILD_TESTS=OFF \
+    -DORVIK_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" --target "$1" -j "$(nproc)"
+}
+
+# save_seed_hive DIR FILE: a small hive of our own making (strings, a number,
+# a multi-string, bytes, a nested key), saved by the built orvik with a
+# registry in DIR, as a fuzzing seed that gets past the base block where the
+# real hives are not there. Fails when orvik is not built or fails.
+save_seed_hive() {
+  local orvik="$ORVIK_ROOT/build/orvik"
+  [ -x "$orvik" ] || return 1
+  (
+    export ORVIK_REGISTRY="$1"
+    "$orvik" ADD 'HKCU\Software\Seed\A' /v Text /d "some text" /f
+    "$orvik" ADD 'HKCU\Software\Seed\A' /v Count /t REG_DWORD /d 7 /f
+    "$orvik" ADD 'HKCU\Software\Seed\B' /v List /t REG_MULTI_SZ /d "a\0b" /f
+    "$orvik" ADD 'HKCU\Software\Seed\B\C' /v Bytes /t REG_BINARY /d 00ff10 /f
+    "$orvik" SAVE 'HKCU\Software\Seed' "$2"
+  ) >/dev/null
+}
