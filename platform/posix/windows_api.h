@@ -122,6 +122,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ORVIK_ERROR_REGISTRY_FILE_LINKED 0x20000002L
 #define ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY 0x20000003L
 #define ORVIK_ERROR_NO_HOME_DIRECTORY 0x20000004L
+#define ORVIK_ERROR_FOREIGN_REGISTRY_FILE 0x20000005L
 
 // ---- Registry value types ---------------------------------------------------
 #define REG_NONE 0UL

@@ -80,6 +80,9 @@ constexpr MessageText kMessages[] = {
      "The database in the registry directory is not an Orvik registry."},
     {ORVIK_ERROR_NO_HOME_DIRECTORY,
      "There is no home directory for the registry; set HOME or ORVIK_REGISTRY."},
+    {ORVIK_ERROR_FOREIGN_REGISTRY_FILE,
+     "A file in the shared registry directory has another name elsewhere or is not of the "
+     "directory's group."},
 };
 
 const char* FindText(DWORD code) {
