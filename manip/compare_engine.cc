@@ -7,7 +7,9 @@
 #include <cstdlib>
 
 #include "manip/child_path.h"
+#include "manip/missing_key.h"
 #include "manip/root_keys.h"
+#include "manip/system_error_text.h"
 #include "manip/value_render.h"
 #include "manip/value_types.h"
 #include "registry/exception.h"
@@ -33,6 +35,16 @@ void PrintMissingKey(CompareRun& run, const char* marker, const std::string& roo
                      const std::string& path) {
   PrintCompareLine(run.out, marker, root_text, path, MissingKeyMarker(), std::string(), 0);
   run.difference_found = true;
+}
+
+// Enters the key at `path` on one side. A key that is not there gives false;
+// a registry that cannot be read is a failure, never a difference.
+bool EnterSide(TRegistry& side, const std::string& path) {
+  side.LeaveKey();
+  if (side.EnterKey(path, false)) return true;
+  const LONG why = side.LastError();
+  if (!KeyIsMissing(side, why)) throw RefusedChange(why);
+  return false;
 }
 
 }  // namespace
@@ -109,13 +121,11 @@ void CompareKeyTree(CompareRun& run, const std::string& first_path,
                     const std::string& second_path) {
   // Every level enters its keys from the roots, so it needs nothing of the
   // keys its caller had entered.
-  run.first.LeaveKey();
-  if (!run.first.EnterKey(first_path, false)) {
+  if (!EnterSide(run.first, first_path)) {
     PrintMissingKey(run, ">", run.second_root, second_path);
     return;
   }
-  run.second.LeaveKey();
-  if (!run.second.EnterKey(second_path, false)) {
+  if (!EnterSide(run.second, second_path)) {
     PrintMissingKey(run, "<", run.first_root, first_path);
     return;
   }
@@ -146,12 +156,10 @@ void CompareKeyTree(CompareRun& run, const std::string& first_path,
 void CompareOneValue(CompareRun& run, std::string value_name, const std::string& first_path,
                      const std::string& second_path) {
   if (value_name == "@") value_name.clear();
-  run.first.LeaveKey();
-  if (!run.first.EnterKey(first_path, false)) {
+  if (!EnterSide(run.first, first_path)) {
     throw Exception("Error: Key: " + first_path + " does not exist!");
   }
-  run.second.LeaveKey();
-  if (!run.second.EnterKey(second_path, false)) {
+  if (!EnterSide(run.second, second_path)) {
     throw Exception("Error: Key: " + second_path + " does not exist!");
   }
   if (!run.first.ValuePresent(value_name)) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "manip/child_path.h"
+#include "manip/missing_key.h"
 #include "manip/name_match.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
@@ -80,6 +81,9 @@ void CopyKeyTree(CopyRun& run, const std::string& source_path,
   // keys its caller had entered.
   run.source.LeaveKey();
   if (!run.source.EnterKey(source_path, false)) {
+    // A registry that cannot be read is no missing key.
+    const LONG why = run.source.LastError();
+    if (!KeyIsMissing(run.source, why)) throw RefusedChange(why);
     throw Exception("Error: Key: " + source_path + " does not exist!");
   }
   // The source key is read whole before anything is written: once the

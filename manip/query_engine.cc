@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "manip/child_path.h"
+#include "manip/missing_key.h"
 #include "manip/root_keys.h"
 #include "manip/system_error_text.h"
 #include "manip/value_render.h"
@@ -18,18 +19,6 @@ namespace orvik {
 namespace {
 
 constexpr char kIndent[] = "   ";
-
-// Whether a failure to open the key says only that it is not there (or not
-// open to this user), rather than that the registry could not be read.
-// ERROR_ACCESS_DENIED means the key's own rights unless even the root cannot
-// be opened: then the registry itself is out of reach.
-bool KeyIsMissing(TRegistry& registry, LONG code) {
-  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_BAD_PATHNAME ||
-      code == ERROR_INVALID_PARAMETER || code == ERROR_KEY_DELETED) {
-    return true;
-  }
-  return code == ERROR_ACCESS_DENIED && registry.KeyPresent("\\");
-}
 
 }  // namespace
 

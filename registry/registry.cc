@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/key_removal.h"
+
 namespace orvik {
 
 namespace {
@@ -244,6 +246,17 @@ bool TRegistry::RemoveValue(const std::string& name) {
 }
 
 bool TRegistry::RemoveKeyTree(const std::string& path) {
+  // A key the registry never removes keeps its whole tree: removing the
+  // subkeys first and then failing on the key would do half the work.
+  {
+    std::string remaining;
+    bool relative = false;
+    const HKEY base = BaseFor(path, remaining, relative);
+    if (const LONG refused = KeyRemovable(base, remaining.c_str()); refused != ERROR_SUCCESS) {
+      last_error_ = refused;
+      return false;
+    }
+  }
   constexpr int kMaxPasses = 5;
   for (int pass = 1;; ++pass) {
     const uint64_t removed_before = removed_keys_;

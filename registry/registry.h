@@ -62,9 +62,11 @@ class TRegistry {
   // Raises "Failed to set data for '%s'".
   void WriteStringValue(const std::string& name, const std::string& text);
   bool RemoveValue(const std::string& name);
-  // Removes the key with everything below it. When subkeys appeared while
-  // it ran (another process adding them), it goes over the tree again, a
-  // few times at most and only while each pass removes something.
+  // Removes the key with everything below it. A key the registry never
+  // removes (a hive's key) is refused before anything below it changes.
+  // When subkeys appeared while it ran (another process adding them), it
+  // goes over the tree again, a few times at most and only while each pass
+  // removes something.
   bool RemoveKeyTree(const std::string& path);
 
   // Writes the key at `path` with everything below it to a new hive file,

@@ -128,6 +128,7 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ORVIK_ERROR_HIVE_FILE_NOT_WRITABLE 0x20000007L
 #define ORVIK_ERROR_HIVE_FILE_IN_REGISTRY 0x20000008L
 #define ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER 0x20000009L
+#define ORVIK_ERROR_FOREIGN_REGISTRY_FILE 0x2000000AL
 
 // ---- Registry value types ---------------------------------------------------
 #define REG_NONE 0UL

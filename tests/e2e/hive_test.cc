@@ -203,10 +203,10 @@ TEST_F(HiveTest, PrivilegesBelongToRootAndTheRegistrysOwner) {
   Ok({"SAVE", kKey, "tree.hiv"});
   chmod(File("tree.hiv").c_str(), 0644);
   chmod(files_.path().c_str(), 0777);
-  // A user who may write the registry (through its group) but does not own
-  // it holds neither privilege.
+  // A user who may write the registry (a registry its group shares) but
+  // does not own it holds neither privilege.
   ASSERT_EQ(system(("chgrp -R 65534 '" + registry_.path() + "' && chmod -R g+rwX '" +
-                    registry_.path() + "'")
+                    registry_.path() + "' && chmod g+s '" + registry_.path() + "'")
                        .c_str()),
             0);
   ProcessResult r = Orvik({"SAVE", kKey, "nobody.hiv"}, true);

@@ -153,6 +153,32 @@ TEST_F(LoadTest, RefusalsAreReportedAndChangeNothing) {
   EXPECT_EQ(exists.out, Report("Error: Cannot create a file when that file already exists."));
 }
 
+TEST_F(LoadTest, DeletingAHivesKeyIsRefusedBeforeAnythingBelowItChanges) {
+  MakeHive("tree.hiv");
+  const std::string file = ReadFileBytes(File("tree.hiv"));
+  for (const std::string key : {"HKLM\\Whole", "HKU\\Whole"}) {
+    SCOPED_TRACE(key);
+    Ok({"LOAD", key, "tree.hiv"});
+    const std::string tree = Query(key);
+    const ProcessResult r = Orvik({"DELETE", key});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, Report("Error: Access is denied."));
+    EXPECT_EQ(Query(key), tree);
+    Ok({"UNLOAD", key});
+    EXPECT_EQ(ReadFileBytes(File("tree.hiv")), file);
+  }
+  // The hive's subkeys still go one by one, and the file takes the change.
+  Ok({"LOAD", "HKU\\Parts", "tree.hiv"});
+  Ok({"DELETE", "HKU\\Parts\\Sub"});
+  Ok({"DELETE", "HKU\\Parts\\Other"});
+  Ok({"UNLOAD", "HKU\\Parts"});
+  Ok({"LOAD", "HKU\\Again", "tree.hiv"});
+  const std::string left = Query("HKU\\Again");
+  EXPECT_EQ(left.find("HKEY_USERS\\again\\"), std::string::npos) << "no subkey is left";
+  EXPECT_NE(left.find("count REG_DWORD"), std::string::npos) << "the root's values stay";
+  Ok({"UNLOAD", "HKU\\Again"});
+}
+
 TEST_F(LoadTest, CorruptedFilesAreRefusedOrReadWithoutHarm) {
   MakeHive("tree.hiv");
   const std::string good = ReadFileBytes(File("tree.hiv"));
@@ -239,13 +265,14 @@ TEST_F(LoadTest, AStoreMadeBeforeHivesCouldBeLoadedTakesItsFirstHive) {
 }
 
 TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
-  // A hive of 2000 keys with a few values each, made in this process.
+  // A hive of 2000 keys below one key, with a few values each, made in this
+  // process.
   setenv("ORVIK_REGISTRY", registry_.path().c_str(), 1);
   posix::SetCommitPolicy(posix::CommitPolicy::kPerRun);
   for (int k = 0; k < 2000; ++k) {
     HKEY key = nullptr;
     const std::string path =
-        "Software\\Big\\G" + std::to_string(k / 40) + "\\K" + std::to_string(k);
+        "Software\\Big\\All\\G" + std::to_string(k / 40) + "\\K" + std::to_string(k);
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -263,7 +290,7 @@ TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
   unsetenv("ORVIK_REGISTRY");
   Ok({"SAVE", "HKCU\\Software\\Big", "big.hiv"});
   Ok({"DELETE", "HKCU\\Software\\Big"});
-  // Shorter delays until the kill lands before the removal of everything
+  // Shorter delays until the kill lands before the removal of the tree
   // below the hive's key is done; each try on a fresh copy of the hive.
   bool killed = false;
   std::string file;
@@ -272,8 +299,8 @@ TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
     file = "try" + std::to_string(delay) + ".hiv";
     WriteFileBytes(File(file), ReadFileBytes(File("big.hiv")));
     Ok({"LOAD", "HKLM\\Big", file});
-    killed =
-        KillOrvikAfter(registry_.path(), {"DELETE", "HKLM\\Big"}, std::chrono::milliseconds(delay));
+    killed = KillOrvikAfter(registry_.path(), {"DELETE", "HKLM\\Big\\All"},
+                            std::chrono::milliseconds(delay));
   }
   EXPECT_TRUE(killed) << "every removal ended before the kill";
   // What the registry shows of the hive after the kill is what UNLOAD writes.

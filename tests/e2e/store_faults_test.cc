@@ -51,7 +51,7 @@ class StoreFaultsTest : public ::testing::Test {
 
 // ---- A registry that cannot be read -----------------------------------------------------
 
-TEST_F(StoreFaultsTest, QueryReportsARegistryItCannotReadWithThePlatformsText) {
+TEST_F(StoreFaultsTest, AReaderReportsARegistryItCannotReadWithThePlatformsText) {
   if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
   constexpr uid_t kUserWithoutEntry = 54321;
   if (getpwuid(kUserWithoutEntry) != nullptr) GTEST_SKIP() << "uid 54321 has an entry";
@@ -109,10 +109,18 @@ TEST_F(StoreFaultsTest, QueryReportsARegistryItCannotReadWithThePlatformsText) {
       options.unset_env = {"HOME", "XDG_DATA_HOME", "ORVIK_REGISTRY"};
     }
     if (options.unset_env.empty()) options.env = {{"ORVIK_REGISTRY", dir}};
-    for (const char* key : {"HKCU\\Software\\x", "HKCU\\Software\\missing"}) {
-      const ProcessResult r = RunProgram(OrvikPath(), {"QUERY", key}, options);
-      EXPECT_EQ(r.exit_code, 1) << key;
-      EXPECT_EQ(r.out, Report(c.expected)) << key;
+    // Neither a missing key nor, for COMPARE, a difference.
+    const std::vector<std::vector<std::string>> commands = {
+        {"QUERY", "HKCU\\Software\\x"},
+        {"QUERY", "HKCU\\Software\\missing"},
+        {"COMPARE", "HKCU\\Software\\x", "HKCU\\Software\\missing"},
+        {"COMPARE", "HKCU\\Software\\x", "HKCU\\Software\\x", "/v", "v"},
+        {"COPY", "HKCU\\Software\\x", "HKCU\\Software\\y"},
+    };
+    for (const std::vector<std::string>& args : commands) {
+      const ProcessResult r = RunProgram(OrvikPath(), args, options);
+      EXPECT_EQ(r.exit_code, 1) << args[0] << " " << args[1];
+      EXPECT_EQ(r.out, Report(c.expected)) << args[0] << " " << args[1];
     }
   }
 }

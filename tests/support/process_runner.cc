@@ -66,7 +66,12 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   std::vector<std::string> argv_text;
   if (options.as_unprivileged_user) {
     const std::string id = std::to_string(options.unprivileged_uid);
-    argv_text = {kSetpriv, "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+    std::string groups;
+    for (const int group : options.groups) {
+      groups += (groups.empty() ? "" : ",") + std::to_string(group);
+    }
+    argv_text = {kSetpriv, "--reuid=" + id, "--regid=" + id,
+                 groups.empty() ? "--clear-groups" : "--groups=" + groups, "--"};
     argv_text.push_back(ReachableCopy(program));
   } else {
     argv_text.push_back(program);

@@ -21,6 +21,7 @@ struct RunOptions {
   std::string cwd;                                       // empty: inherit
   bool as_unprivileged_user = false;                     // run as nobody (setpriv)
   int unprivileged_uid = 65534;                          // that user's id (and group id)
+  std::vector<int> groups;                               // that user's other groups
   std::string stdin_text;                                // fed to standard input
 };
 

@@ -93,6 +93,9 @@ constexpr MessageText kMessages[] = {
     {ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER,
      "A hive in another user's registry is loaded from and written back to that user's files "
      "only."},
+    {ORVIK_ERROR_FOREIGN_REGISTRY_FILE,
+     "A file in the shared registry directory has another name elsewhere or is not of the "
+     "directory's group."},
 };
 
 const char* FindText(DWORD code) {

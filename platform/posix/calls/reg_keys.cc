@@ -168,13 +168,14 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     return rc;
   }
   if (parsed != ERROR_SUCCESS) return step.Finish(parsed);
-  Tree& tree = step.tree();
+  orvik::posix::RegistryTree& tree = step.tree();
   KeyId key = 0;
   size_t found = 0;
   if (LONG rc = orvik::posix::WalkPath(step, names, &key, &found); rc != ERROR_SUCCESS) {
     return step.Finish(rc);
   }
-  if (!step.writing() || tree.IsRoot(key)) return step.Finish(ERROR_ACCESS_DENIED);
+  if (!step.writing()) return step.Finish(ERROR_ACCESS_DENIED);
+  if (LONG rc = tree.KeyRemovable(key); rc != ERROR_SUCCESS) return step.Finish(rc);
   const LONG result = step.Finish(tree.DeleteKey(key));
   uint64_t before = 0;
   uint64_t after = 0;

@@ -43,17 +43,18 @@ LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* read
     close(fd);
     return rc;
   }
-  if (S_ISDIR(info.st_mode)) {
-    close(fd);
-    return ERROR_ACCESS_DENIED;
-  }
+  const LONG rc = Map(fd, info, reader);
+  close(fd);
+  return rc;
+}
+
+LONG HiveReader::Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader) {
+  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   if (!S_ISREG(info.st_mode) || info.st_size < static_cast<off_t>(kBaseBlockSize)) {
-    close(fd);
     return ERROR_NOT_REGISTRY_FILE;
   }
   const auto size = static_cast<size_t>(info.st_size);
   void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  close(fd);
   if (map == MAP_FAILED) return ERROR_NOT_ENOUGH_MEMORY;
   std::unique_ptr<HiveReader> opened(new HiveReader);
   opened->data_ = static_cast<const uint8_t*>(map);

@@ -11,6 +11,8 @@
 // without listing the rest.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -61,6 +63,9 @@ class HiveReader {
   // ERROR_PATH_NOT_FOUND for a missing file, ERROR_ACCESS_DENIED for one that
   // may not be read (or a directory), ERROR_NOT_REGISTRY_FILE for no hive.
   static LONG Open(const std::string& path, std::unique_ptr<HiveReader>* reader);
+  // The same for a file the caller opened for reading, described by `info`
+  // (its fstat); the caller closes `fd`.
+  static LONG Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader);
   // Over bytes the caller keeps alive for the reader's life.
   static LONG FromBytes(const uint8_t* data, size_t size, std::unique_ptr<HiveReader>* reader);
   ~HiveReader();

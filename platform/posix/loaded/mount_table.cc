@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/posix/key_path.h"
+#include "platform/posix/loaded/private_copies.h"
 #include "platform/posix/value_forms.h"
 
 namespace orvik::posix {
@@ -24,10 +25,7 @@ LONG MountTable::Find(int64_t generation, Mount** mount) {
   }
   if (it == mounts_.end()) {
     Mount opened;
-    if (LONG rc = hive::HiveReader::Open(record.copy, &opened.reader); rc != ERROR_SUCCESS) {
-      // The private copy is the registry's own file.
-      return ERROR_REGISTRY_CORRUPT;
-    }
+    if (LONG rc = OpenPrivateCopy(store_, record, &opened.reader); rc != ERROR_SUCCESS) return rc;
     it = mounts_.emplace(generation, std::move(opened)).first;
   }
   it->second.record = std::move(record);

@@ -98,7 +98,7 @@ mode_t CopyMode(mode_t database, const struct stat& source, gid_t copy_group) {
 
 LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore& store,
                       int64_t generation, std::string* copy, int* fd) {
-  *copy = store.directory() + "/loaded-hive-" + std::to_string(generation);
+  *copy = PrivateCopyPath(store.directory(), generation);
   // A load killed before its commit leaves its copy, and its generation is
   // handed out again.
   unlink(copy->c_str());
@@ -130,6 +130,20 @@ LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore&
   close(*fd);
   *fd = -1;
   unlink(copy->c_str());
+  return rc;
+}
+
+LONG OpenPrivateCopy(const SqliteStore& store, const LoadedHive& hive,
+                     std::unique_ptr<hive::HiveReader>* reader) {
+  const int fd = open(hive.copy.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ERROR_REGISTRY_CORRUPT;
+  struct stat info {};
+  LONG rc = ERROR_REGISTRY_CORRUPT;
+  if (fstat(fd, &info) == 0 && CheckRegistryFile(info, store.owner()) == ERROR_SUCCESS) {
+    rc = hive::HiveReader::Map(fd, info, reader) == ERROR_SUCCESS ? ERROR_SUCCESS
+                                                                  : ERROR_REGISTRY_CORRUPT;
+  }
+  close(fd);
   return rc;
 }
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_replay.h"
 #include "platform/posix/store/sqlite_store.h"
 
@@ -18,6 +20,13 @@ namespace orvik::posix {
 // syncs it (`*fd`) before the load is committed, and closes it.
 LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore& store,
                       int64_t generation, std::string* copy, int* fd);
+
+// Opens the private copy of a loaded hive for reading, never through a link
+// and only when it is the registry's own file (CheckRegistryFile), since any
+// member of a shared registry may put files in its directory;
+// ERROR_REGISTRY_CORRUPT otherwise.
+LONG OpenPrivateCopy(const SqliteStore& store, const LoadedHive& hive,
+                     std::unique_ptr<hive::HiveReader>* reader);
 
 // Removes the private copies that no loaded hive uses (left by an unload
 // killed after its commit), except the one of `keep`, which its unload

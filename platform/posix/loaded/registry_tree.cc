@@ -107,6 +107,14 @@ LONG RegistryTree::CreateChild(KeyId parent, std::u16string_view name,
   return store_->CreateChild(parent, name, class_name, child);
 }
 
+LONG RegistryTree::KeyRemovable(KeyId key) {
+  if (IsRoot(key)) return ERROR_ACCESS_DENIED;
+  LoadedHive hive;
+  const LONG found = store_->FindLoadedHive(key, &hive);
+  if (found == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  return found == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : found;
+}
+
 LONG RegistryTree::DeleteKey(KeyId key) {
   if (key >= 0) return store_->DeleteKey(key);
   {

@@ -81,6 +81,10 @@ class RegistryTree final : public Tree {
   LONG CreateChild(KeyId parent, std::u16string_view name,
                    const std::optional<std::u16string>& class_name, KeyId* child) override;
   LONG DeleteKey(KeyId key) override;
+  // ERROR_ACCESS_DENIED for a key that is never removed, whatever is below
+  // it: a top key, or the key of a loaded hive (which goes with its
+  // unloading); else ERROR_SUCCESS.
+  LONG KeyRemovable(KeyId key);
   LONG KeyDepth(KeyId key, int* depth) override;
   LONG GetKeyInfo(KeyId key, KeyInfo* info) override;
   LONG GetKeyHeader(KeyId key, KeyInfo* info) override;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/key_removal.h"
 #include "platform/posix/calls/token.h"
 #include "platform/posix/store/store_location.h"
 #include "platform/posix/testing/registry_fixture.h"
@@ -212,6 +213,34 @@ TEST_F(RegistryTreeTest, ChangedKeysGetRowsAndListingsMergeWithTheFile) {
   EXPECT_EQ(Open(HKEY_USERS, "Again\\a\\below", KEY_READ, &below), ERROR_SUCCESS);
   RegCloseKey(below);
   ASSERT_EQ(RegUnLoadKeyA(HKEY_USERS, "Again"), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTreeTest, KeysThatAreNeverRemovedAreKnownBeforeAnythingIsRemoved) {
+  const std::string file = File("tree.hiv");
+  MakeHive(file);
+  ASSERT_EQ(RegLoadKeyA(HKEY_USERS, "H", file.c_str()), ERROR_SUCCESS);
+  HKEY hive = Create(HKEY_USERS, "H");
+  struct Case {
+    HKEY base;
+    const char* path;
+    LONG removable;
+  };
+  const Case cases[] = {
+      {HKEY_USERS, "H", ERROR_ACCESS_DENIED},
+      {HKEY_USERS, "h\\", ERROR_ACCESS_DENIED},
+      {hive, "", ERROR_ACCESS_DENIED},
+      {HKEY_USERS, "", ERROR_ACCESS_DENIED},
+      {HKEY_USERS, "H\\d", ERROR_SUCCESS},
+      {hive, "d\\deep", ERROR_SUCCESS},
+      {HKEY_LOCAL_MACHINE, "SOFTWARE", ERROR_SUCCESS},
+      {HKEY_USERS, "Missing", ERROR_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KeyRemovable(c.base, c.path), c.removable) << (c.base == hive ? "H\\" : "") << c.path;
+  }
+  EXPECT_EQ(SubKeys(hive), (std::vector<std::string>{"b", "d", "F"}));
+  RegCloseKey(hive);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_USERS, "H"), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTreeTest, HandlesIntoAnUnloadedHiveFindItGoneEvenWhenItIsLoadedAgain) {

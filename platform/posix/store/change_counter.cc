@@ -52,8 +52,8 @@ LONG ChangeCounter::Open(const std::string& path, bool writable, unsigned mode,
   struct stat info {};
   if (fstat(fd, &info) != 0) {
     result = ERROR_REGISTRY_IO_FAILED;
-  } else if (!S_ISREG(info.st_mode)) {
-    result = ORVIK_ERROR_REGISTRY_FILE_LINKED;
+  } else if (const LONG foreign = CheckRegistryFile(info, owner); foreign != ERROR_SUCCESS) {
+    result = foreign;
   } else if (writable && (static_cast<size_t>(info.st_size) < kFileSize ||
                           static_cast<size_t>(info.st_blocks) * 512 < kFileSize)) {
     // The page must have its disk space before it is written through the

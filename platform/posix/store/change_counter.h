@@ -24,8 +24,8 @@ class ChangeCounter {
   // it with `mode` and the directory owner's ownership, its disk space
   // allocated at once. Returns the error that keeps a writer from moving it
   // (ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ...). A reader without it (it may
-  // not create it) goes on with Available() false; only a link or a file of
-  // another kind is an error for a reader.
+  // not create it) goes on with Available() false; only a file that is not
+  // the registry's own (CheckRegistryFile) is an error for a reader.
   LONG Open(const std::string& path, bool writable, unsigned mode, const DirectoryOwner& owner);
   bool Available() const { return value_ != nullptr; }
 

@@ -9,6 +9,7 @@
 #include "platform/posix/codepage.h"
 #include "platform/posix/store/sqlite_schema.h"
 #include "platform/posix/store/sqlite_store.h"
+#include "platform/posix/store/store_location.h"
 
 namespace orvik::posix {
 
@@ -35,14 +36,17 @@ LONG SqliteStore::HiveTables(bool served, bool* there) {
   return ERROR_SUCCESS;
 }
 
-void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) {
+void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) const {
   hive->key = q.Int(0);
   hive->file = std::string(q.Blob(1));
   hive->device = q.Int(2);
   hive->inode = q.Int(3);
   hive->root_name = BytesToWide(q.Blob(4));
   hive->generation = q.Int(5);
-  hive->copy = std::string(q.Blob(6));
+  // The copy's name follows from the generation; the name recorded beside it
+  // is not taken, since whoever may write the database (any member of a
+  // shared registry) could name any file there.
+  hive->copy = hive->generation > 0 ? PrivateCopyPath(directory_, hive->generation) : "";
   hive->digest = std::string(q.Blob(7));
 }
 

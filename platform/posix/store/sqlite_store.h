@@ -153,7 +153,7 @@ class SqliteStore final : public Tree {
 
   int Use(Statement& statement, const char* sql) { return steps_.Use(statement, sql); }
   // A loaded hive's record (statement `find` already prepared, bound, stepped).
-  static void ReadHiveRecord(const Query& q, LoadedHive* hive);
+  void ReadHiveRecord(const Query& q, LoadedHive* hive) const;
   // Whether the tables of hives served in place (`served`) are there: a
   // store of version 2 made before hives could be loaded gets them with its
   // first load. Else whether the table of hives an earlier version copied

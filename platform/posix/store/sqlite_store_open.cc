@@ -85,7 +85,7 @@ LONG SqliteStore::Open(const RegistryPlace& place, CommitPolicy policy, int busy
   // the directory owner's ownership (SQLite gives its -wal and -shm files the
   // database's owner).
   bool existed = true;
-  if (const int fd = CreateRegistryFile(path, 0644, owner); fd >= 0) {
+  if (const int fd = CreateRegistryFile(path, NewDatabaseMode(owner), owner); fd >= 0) {
     close(fd);
     existed = false;
   } else if (errno != EEXIST && errno != EACCES && errno != EROFS) {
@@ -184,11 +184,15 @@ LONG SqliteStore::ProbeDatabase(Probe* probe) {
 
 LONG SqliteStore::OpenCounter(const DirectoryOwner& owner) {
   struct stat info {};
-  const unsigned mode = stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0644;
+  const unsigned mode =
+      stat(path_.c_str(), &info) == 0 ? (info.st_mode & 0777) : NewDatabaseMode(owner);
   ChangeCounter& counter = steps_.counter();
   const LONG rc = counter.Open(ChangeCounterPath(directory_), writable_, mode, owner);
   if (rc == ERROR_SUCCESS) return ERROR_SUCCESS;
-  if (rc == ORVIK_ERROR_REGISTRY_FILE_LINKED || rc == ERROR_DISK_FULL) return rc;
+  if (rc == ORVIK_ERROR_REGISTRY_FILE_LINKED || rc == ORVIK_ERROR_FOREIGN_REGISTRY_FILE ||
+      rc == ERROR_DISK_FULL) {
+    return rc;
+  }
   writable_ = false;
   return counter.Open(ChangeCounterPath(directory_), false, mode, owner);
 }

@@ -35,6 +35,19 @@ std::string PasswordHome() {
   return found->pw_dir;
 }
 
+// Whether this process is in the group `group`.
+bool InGroup(gid_t group) {
+  if (getegid() == group) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i) {
+    if (groups[static_cast<size_t>(i)] == group) return true;
+  }
+  return false;
+}
+
 std::string InDirectory(const std::string& directory, const char* name) {
   const std::string base = !directory.empty() && directory.front() == '/' ? "" : "./";
   return base + directory + "/" + name;
@@ -94,33 +107,55 @@ LONG CheckRegistryDirectory(const RegistryPlace& place, DirectoryOwner* owner) {
   // Whoever may write the directory may put a link or a file of their own
   // in place of the registry's files.
   if ((info.st_mode & S_IWOTH) != 0) return ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY;
+  // A directory its group may write is a registry the group shares. Without
+  // the setgid bit the files would take the groups of the members who made
+  // them, and no file could be told from one a member put there.
+  const bool shared = (info.st_mode & S_IWGRP) != 0;
+  if (shared && (info.st_mode & S_ISGID) == 0) return ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY;
   const uid_t me = geteuid();
-  if (info.st_uid != me && info.st_uid != 0 && (me != 0 || !place.named)) {
+  const bool trusted_owner = info.st_uid == me || info.st_uid == 0 || (me == 0 && place.named);
+  if (!trusted_owner && !(shared && InGroup(info.st_gid))) {
     return ORVIK_ERROR_UNSAFE_REGISTRY_DIRECTORY;
   }
   owner->uid = info.st_uid;
   owner->gid = info.st_gid;
-  for (const char* name :
-       {"registry.db", "registry.db-wal", "registry.db-shm", "registry.changes"}) {
+  owner->shared = shared;
+  for (const char* name : {"registry.db", "registry.db-wal", "registry.db-shm",
+                           "registry.db-journal", "registry.changes"}) {
     struct stat file {};
     if (lstat(InDirectory(place.directory, name).c_str(), &file) != 0) continue;
-    if (!S_ISREG(file.st_mode)) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
+    if (const LONG rc = CheckRegistryFile(file, *owner); rc != ERROR_SUCCESS) return rc;
   }
   return ERROR_SUCCESS;
 }
 
+LONG CheckRegistryFile(const struct stat& file, const DirectoryOwner& directory) {
+  if (!S_ISREG(file.st_mode)) return ORVIK_ERROR_REGISTRY_FILE_LINKED;
+  if (!directory.shared) return ERROR_SUCCESS;
+  // A second name would make a file kept elsewhere (another member's, say)
+  // the registry's; a file made here has the directory's group.
+  if (file.st_nlink != 1 || file.st_gid != directory.gid) return ORVIK_ERROR_FOREIGN_REGISTRY_FILE;
+  return ERROR_SUCCESS;
+}
+
+unsigned NewDatabaseMode(const DirectoryOwner& directory) { return directory.shared ? 0660 : 0644; }
+
 int CreateRegistryFile(const std::string& path, unsigned mode, const DirectoryOwner& owner) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return -1;
-  // Root creating a file in another user's registry leaves it to that user,
-  // who could not write it otherwise.
-  if (geteuid() == 0 && owner.uid != 0 && fchown(fd, owner.uid, owner.gid) != 0) {
+  auto fail = [&]() {
     const int error = errno;
     close(fd);
     unlink(path.c_str());
     errno = error;
     return -1;
-  }
+  };
+  // Root creating a file in another user's registry leaves it to that user,
+  // who could not write it otherwise.
+  if (geteuid() == 0 && owner.uid != 0 && fchown(fd, owner.uid, owner.gid) != 0) return fail();
+  // The group of a shared registry keeps its rights whatever this user's
+  // umask took away.
+  if (owner.shared && fchmod(fd, mode) != 0) return fail();
   return fd;
 }
 
@@ -130,6 +165,10 @@ std::string DatabasePath(const std::string& directory) {
 
 std::string ChangeCounterPath(const std::string& directory) {
   return InDirectory(directory, "registry.changes");
+}
+
+std::string PrivateCopyPath(const std::string& directory, int64_t generation) {
+  return InDirectory(directory, "loaded-hive-") + std::to_string(generation);
 }
 
 }  // namespace orvik::posix
