@@ -210,5 +210,31 @@ TEST_F(SharedRegistryTest, ALoadedHiveIsServedOnlyFromItsOwnCopy) {
   Ok(kOwner, {"UNLOAD", "HKLM\\Hive"});
 }
 
+TEST_F(SharedRegistryTest, AForgedRecordNeverGetsAFileThatHoldsNoHiveWrittenOver) {
+  // The owner loads a hive and changes it; a member, who may write the
+  // database, points its record at the owner's notes, identity and all.
+  Ok(kOwner, {"ADD", "HKCU\\Software\\Tree\\Sub", "/v", "v", "/d", "loaded"});
+  Ok(kOwner, {"SAVE", "HKCU\\Software\\Tree", "tree.hiv"});
+  Ok(kOwner, {"LOAD", "HKLM\\Hive", "tree.hiv"});
+  Ok(kOwner, {"ADD", "HKLM\\Hive", "/v", "New", "/d", "value"});
+  const std::string notes = File("notes.txt");
+  WriteFileBytes(notes, "the owner's notes");
+  ASSERT_EQ(chown(notes.c_str(), kOwner, kGroup), 0);
+  struct stat info {};
+  ASSERT_EQ(stat(notes.c_str(), &info), 0);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(InRegistry("registry.db").c_str(), &db), SQLITE_OK);
+    const std::string sql = "UPDATE loaded_hives SET file='" + notes +
+                            "', device=" + std::to_string(info.st_dev) +
+                            ", inode=" + std::to_string(info.st_ino);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const ProcessResult r = As(kOwner, {"UNLOAD", "HKLM\\Hive"});
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(ReadFileBytes(notes), "the owner's notes");
+}
+
 }  // namespace
 }  // namespace orvik::test

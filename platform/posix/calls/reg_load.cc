@@ -100,6 +100,23 @@ bool RootInAnotherUsersRegistry(RegistryTree& tree) {
   return geteuid() == 0 && tree.store().owner().uid != 0;
 }
 
+// Whether others may have written the registry's records: another user's
+// registry, or one a group shares. Then a record names no file that does not
+// hold a hive: whatever else a forged record names is never written over.
+bool RecordsOthersMayWrite(RegistryTree& tree) {
+  return RootInAnotherUsersRegistry(tree) || tree.store().owner().shared;
+}
+
+bool HoldsAHive(int directory, const std::string& name) {
+  const int fd = openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char signature[4] = {};
+  const bool hive = pread(fd, signature, sizeof(signature), 0) == sizeof(signature) &&
+                    std::memcmp(signature, "regf", sizeof(signature)) == 0;
+  close(fd);
+  return hive;
+}
+
 // Where the hive's file is to be written back: its directory, opened
 // without following any link on the way (the path was recorded without
 // links, so a link there now is one that somebody put there since), and
@@ -130,11 +147,11 @@ LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) 
   if (fstatat(dir, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) {
       rc = orvik::posix::FileError(errno, hive.file);
-    } else if (RootInAnotherUsersRegistry(tree)) {
+    } else if (RecordsOthersMayWrite(tree)) {
       rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
     } else {
-      // Made anew, but only for the registry's own user: nobody else's file
-      // can be at stake there.
+      // Made anew, but only in a registry whose records are this user's
+      // alone: nobody else's file can be at stake there.
       target->state = HiveFile::kMissing;
     }
   } else if (S_ISDIR(file.st_mode)) {
@@ -148,6 +165,8 @@ LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) 
   } else if (RootInAnotherUsersRegistry(tree) && file.st_uid != tree.store().owner().uid) {
     target->state = HiveFile::kOther;
     target->why = ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER;
+  } else if (RecordsOthersMayWrite(tree) && !HoldsAHive(dir, name)) {
+    rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
   }
   if (rc != ERROR_SUCCESS) {
     close(dir);
