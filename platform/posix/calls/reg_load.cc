@@ -8,10 +8,15 @@
 // keeps the file's identity, so that one file is loaded once at most.
 // A dirty hive is served as its logs recover it: the replay is written over
 // the private copy; the file and its logs are only read.
-// Unloading writes the tree back (a new file moved over the old) only when
-// something under the key changed, and leaves the file as it was otherwise.
-// The new file is clean, with a sequence number above any in the old logs,
-// which are emptied once it is in place: no replay can ever spoil it.
+// Unloading writes the tree back only when something under the key changed,
+// and leaves the file as it was otherwise. It writes in place, as Windows
+// does: the changes made to an image of the private copy, the pages that
+// differ from the file written through the hive's log (hive_in_place.h), so
+// that everything else keeps its bytes. A file that is not as LOAD found it,
+// or whose hive the patcher cannot change, is written whole instead: a new
+// file moved over the old, clean, with a sequence number above any in the
+// old logs, which are emptied once it is in place: no replay can ever spoil
+// it.
 //
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
@@ -36,7 +41,12 @@
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
+#include "platform/posix/hive/hive_file_diff.h"
+#include "platform/posix/hive/hive_format.h"
+#include "platform/posix/hive/hive_image.h"
+#include "platform/posix/hive/hive_in_place.h"
 #include "platform/posix/hive/hive_log_files.h"
+#include "platform/posix/hive/hive_patcher.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/hive/hive_writer.h"
@@ -126,6 +136,92 @@ LONG WriteBack(Tree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
   return rc;
 }
 
+// The hive file that was loaded, open for writing back in place: the file
+// in its folder, reached without following a link at its last step, the
+// very one LOAD found (device, inode) as it found it (size, last status
+// change). ERROR_NOT_SUPPORTED otherwise, or for a hive an earlier version
+// loaded without saying: the caller writes the file whole.
+class LoadedFile {
+ public:
+  ~LoadedFile() {
+    if (file_.fd >= 0) close(file_.fd);
+    if (file_.directory >= 0) close(file_.directory);
+  }
+  LONG Open(const LoadedHive& hive) {
+    if (hive.file_size < 0) return ERROR_NOT_SUPPORTED;
+    const size_t slash = hive.file.rfind('/');
+    if (slash == std::string::npos) return ERROR_NOT_SUPPORTED;
+    file_.name = hive.file.substr(slash + 1);
+    file_.directory =
+        open(orvik::posix::DirectoryOf(hive.file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (file_.directory < 0) return ERROR_NOT_SUPPORTED;
+    file_.fd =
+        openat(file_.directory, file_.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (file_.fd < 0 || fstat(file_.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<int64_t>(info.st_dev) != hive.device ||
+        static_cast<int64_t>(info.st_ino) != hive.inode || info.st_size != hive.file_size ||
+        orvik::posix::ChangeTime(info) != hive.file_changed) {
+      return ERROR_NOT_SUPPORTED;
+    }
+    return ERROR_SUCCESS;
+  }
+  const orvik::posix::hive::HiveFile& file() const { return file_; }
+
+ private:
+  orvik::posix::hive::HiveFile file_;
+};
+
+// Writes the changed tree back over the hive's file in place: the changes
+// the store keeps made to an image of the private copy, and the pages that
+// then differ from the file written through its log. ERROR_NOT_SUPPORTED or
+// ERROR_REGISTRY_CORRUPT before anything is written: the caller writes the
+// file whole.
+LONG PatchBack(RegistryTree& tree, const LoadedHive& hive) {
+  namespace hive_codec = orvik::posix::hive;
+  LoadedFile target;
+  if (LONG rc = target.Open(hive); rc != ERROR_SUCCESS) return rc;
+  std::unique_ptr<hive_codec::HiveImage> image;
+  {
+    const int copy = open(hive.copy.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (copy < 0) return orvik::posix::RegistryFileError(errno);
+    const LONG rc = hive_codec::HiveImage::Map(copy, &image);
+    close(copy);
+    if (rc != ERROR_SUCCESS) return rc == ERROR_NOT_REGISTRY_FILE ? ERROR_REGISTRY_CORRUPT : rc;
+  }
+  // A dirty file is first made what its logs recover, as the private copy
+  // holds it: the copy's pages where it differs from the file, then its base
+  // block.
+  {
+    hive_codec::RecoveredState recovered;
+    std::memcpy(recovered.base_block.data(), image->data(), hive_codec::kBaseBlockSize);
+    const uint32_t bins = hive_codec::Load32(image->data() + hive_codec::kDataSizeOffset);
+    for (const uint32_t page : hive.copy_pages) {
+      if (page >= bins / hive_codec::kBinAlignment) return ERROR_REGISTRY_CORRUPT;
+      recovered.pages.push_back({page * hive_codec::kBinAlignment, hive_codec::kBinAlignment,
+                                 image->data() + hive_codec::kBaseBlockSize +
+                                     size_t{page} * hive_codec::kBinAlignment});
+    }
+    if (LONG rc = hive_codec::RecoverInPlace(target.file(), recovered); rc != ERROR_SUCCESS) {
+      return rc;
+    }
+  }
+  std::unique_ptr<hive_codec::HivePatcher> patcher;
+  if (LONG rc = hive_codec::HivePatcher::Open(image.get(), &patcher); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (LONG rc = tree.PatchHive(hive, *patcher); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = patcher->Finish(orvik::posix::NowAsFileTime()); rc != ERROR_SUCCESS) return rc;
+  std::vector<uint32_t> candidates = image->ChangedPages();
+  candidates.insert(candidates.end(), hive.copy_pages.begin(), hive.copy_pages.end());
+  hive_codec::HiveChanges changes;
+  if (LONG rc = hive_codec::DiffWithFile(*image, target.file().fd, std::move(candidates), &changes);
+      rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  return hive_codec::WriteHiveInPlace(target.file(), changes);
+}
+
 }  // namespace
 
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
@@ -149,6 +245,8 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     hive.file = resolved;
     hive.device = static_cast<int64_t>(info.st_dev);
     hive.inode = static_cast<int64_t>(info.st_ino);
+    hive.file_size = static_cast<int64_t>(info.st_size);
+    hive.file_changed = orvik::posix::ChangeTime(info);
   }
   // A file that is no hive is reported before anything about the key (the
   // copy is checked whole before it is loaded).
@@ -214,7 +312,11 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
   bool changed = true;
   if (LONG rc = tree.HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
   if (changed) {
-    if (LONG rc = WriteBack(tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
+    LONG rc = PatchBack(tree, hive);
+    if (rc == ERROR_NOT_SUPPORTED || rc == ERROR_REGISTRY_CORRUPT) {
+      rc = WriteBack(tree, key, hive, false);
+    }
+    if (rc != ERROR_SUCCESS) return step.Finish(rc);
   }
   LONG rc = tree.UnmountHive(hive);
   if (rc == ERROR_SUCCESS) tree.RemoveUnusedCopies(hive.generation);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/posix/hive/hive_replay.h"
 #include "platform/posix/store/sqlite_store.h"
@@ -14,10 +15,11 @@ namespace orvik::posix {
 // Copies the open hive file into the registry directory, where it stays
 // while the hive is loaded: a clone where the file system shares blocks,
 // else a copy, with the replay of a dirty hive's logs (when given) written
-// over it. The copy goes to the disk while the caller checks it; the caller
-// syncs it (`*fd`) before the load is committed, and closes it.
+// over it (*pages: the pages of the bins it wrote). The copy goes to the
+// disk while the caller checks it; the caller syncs it (`*fd`) before the
+// load is committed, and closes it.
 LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore& store,
-                      int64_t generation, std::string* copy, int* fd);
+                      int64_t generation, std::string* copy, std::vector<uint32_t>* pages, int* fd);
 
 // Removes the private copies that no loaded hive uses (left by an unload
 // killed after its commit), except the one of `keep`, which its unload
