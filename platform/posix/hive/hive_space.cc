@@ -13,6 +13,8 @@ namespace {
 
 constexpr LONG kCorrupt = ERROR_REGISTRY_CORRUPT;
 constexpr uint32_t kMinCell = 8;
+// The last bins looked at for free space before a bin is appended.
+constexpr uint32_t kTailBins = 16;
 
 uint32_t RoundUp(uint64_t size, uint32_t unit) {
   return static_cast<uint32_t>((size + unit - 1) / unit * unit);
@@ -37,6 +39,7 @@ LONG HiveSpace::Load() {
   const size_t pages = bins_size_ / kBinAlignment;
   bin_start_.assign(pages, 0);
   bin_end_.assign(pages, 0);
+  scanned_.assign(pages, false);
   for (uint32_t offset = 0; offset < bins_size_;) {
     const uint8_t* bin = Peek(offset);
     if (!HasSignature(bin, "hbin") || Load32(bin + kBinOffsetOffset) != offset) return kCorrupt;
@@ -101,20 +104,38 @@ LONG HiveSpace::CellBefore(uint32_t cell, uint32_t* before) const {
   return at == cell ? ERROR_SUCCESS : kCorrupt;
 }
 
-LONG HiveSpace::FindFreeCells() {
-  if (free_known_) return ERROR_SUCCESS;
-  free_.clear();
-  for (uint32_t bin = 0; bin < bins_size_; bin = bin_end_[bin / kBinAlignment]) {
-    const uint32_t end = bin_end_[bin / kBinAlignment];
-    for (uint32_t at = bin + kBinHeaderSize; at < end;) {
-      const int32_t raw = CellSize(at);
-      const uint32_t size = raw < 0 ? 0u - static_cast<uint32_t>(raw) : static_cast<uint32_t>(raw);
-      if (size < kMinCell || size % kCellAlignment != 0 || size > end - at) return kCorrupt;
-      if (raw > 0) free_.insert({size, at});
-      at += size;
+bool HiveSpace::Scanned(uint32_t cell) const {
+  return scanned_[bin_start_[cell / kBinAlignment] / kBinAlignment];
+}
+
+LONG HiveSpace::ScanBin(uint32_t bin) {
+  if (Scanned(bin)) return ERROR_SUCCESS;
+  scanned_[bin / kBinAlignment] = true;
+  const uint32_t end = bin_end_[bin / kBinAlignment];
+  for (uint32_t at = bin + kBinHeaderSize; at < end;) {
+    const int32_t raw = CellSize(at);
+    const uint32_t cell = raw < 0 ? 0u - static_cast<uint32_t>(raw) : static_cast<uint32_t>(raw);
+    if (cell < kMinCell || cell % kCellAlignment != 0 || cell > end - at) return kCorrupt;
+    if (raw > 0) free_.insert({cell, at});
+    at += cell;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG HiveSpace::ScanForFit(uint32_t size) {
+  auto fits = [this, size] { return free_.lower_bound({size, 0}) != free_.end(); };
+  // The bins already changed, whose pages are written anyway.
+  for (const uint32_t page : image_.ChangedPages()) {
+    if (fits()) return ERROR_SUCCESS;
+    if (page < bin_start_.size()) {
+      if (LONG rc = ScanBin(bin_start_[page]); rc != ERROR_SUCCESS) return rc;
     }
   }
-  free_known_ = true;
+  // Then the last bins, where the free space a hive grows by is.
+  for (uint32_t bin = bins_size_, looked = 0; !fits() && bin > 0 && looked < kTailBins; ++looked) {
+    bin = bin_start_[(bin - 1) / kBinAlignment];
+    if (LONG rc = ScanBin(bin); rc != ERROR_SUCCESS) return rc;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -135,6 +156,8 @@ LONG HiveSpace::AppendBin(uint32_t cell_size, uint32_t* cell) {
   bins_size_ += bin_size;
   bin_start_.insert(bin_start_.end(), bin_size / kBinAlignment, offset);
   bin_end_.insert(bin_end_.end(), bin_size / kBinAlignment, bins_size_);
+  scanned_.resize(bin_start_.size(), false);
+  scanned_[offset / kBinAlignment] = true;
   *cell = offset + kBinHeaderSize;
   SetCellSize(*cell, -static_cast<int32_t>(cell_size));
   const uint32_t rest = bin_size - kBinHeaderSize - cell_size;
@@ -151,7 +174,7 @@ LONG HiveSpace::AppendBin(uint32_t cell_size, uint32_t* cell) {
 LONG HiveSpace::Allocate(uint32_t payload, uint32_t* cell) {
   if (payload > kMaxBinsSize - kBinAlignment) return ERROR_NOT_ENOUGH_MEMORY;
   const uint32_t size = std::max(kMinCell, RoundUp(uint64_t{payload} + 4, kCellAlignment));
-  if (LONG rc = FindFreeCells(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = ScanForFit(size); rc != ERROR_SUCCESS) return rc;
   const auto fit = free_.lower_bound({size, 0});
   if (fit == free_.end()) {
     if (LONG rc = AppendBin(size, cell); rc != ERROR_SUCCESS) return rc;
@@ -185,7 +208,7 @@ LONG HiveSpace::Free(uint32_t cell) {
   uint32_t start = cell;
   uint32_t size = payload_size + 4;
   auto forget = [this](uint32_t offset, uint32_t free_size) {
-    if (free_known_) free_.erase({free_size, offset});
+    if (Scanned(offset)) free_.erase({free_size, offset});
   };
   // A free cell after it and one before it become one with it.
   if (end - cell > size && CellSize(cell + size) > 0) {
@@ -201,7 +224,7 @@ LONG HiveSpace::Free(uint32_t cell) {
     size += previous;
   }
   SetCellSize(start, static_cast<int32_t>(size));
-  if (free_known_) free_.insert({size, start});
+  if (Scanned(start)) free_.insert({size, start});
   return ERROR_SUCCESS;
 }
 

@@ -1,10 +1,12 @@
 // The bins of a hive image and the cells in them, for changing a hive in
 // place: reading or changing a cell in use (checked as the reader checks
-// it: aligned, inside one bin, in use, large enough), allocating a cell in a
-// free one (the smallest that fits, split) or in a bin appended at the end,
-// and freeing a cell (merged with a free neighbour in its bin, as Windows
-// merges them). Appending a bin keeps the base block's size of the bins and
-// its checksum right, so that the image always reads as a hive.
+// it: aligned, inside one bin, in use, large enough); allocating a cell in a
+// free one (the smallest that fits of those in the bins already changed and
+// in the last bins, split) or in a bin appended at the end; freeing a cell
+// (merged with a free neighbour in its bin, as Windows merges them). Free
+// space elsewhere is not looked for: finding it would read every bin of a
+// large hive for each change. Appending a bin keeps the base block's size of
+// the bins and its checksum right, so that the image always reads as a hive.
 //
 // The image is untrusted as the file it came from: a cell that is not
 // where its offset says, or a bin that does not tile, is reported as
@@ -43,8 +45,13 @@ class HiveSpace {
  private:
   explicit HiveSpace(HiveImage& image) : image_(image) {}
   LONG Load();
-  // The free cells of every bin, found the first time one is needed.
-  LONG FindFreeCells();
+  // Finds the free cells of the bins already changed, then of the last
+  // bins, until one of `size` bytes or more is known.
+  LONG ScanForFit(uint32_t size);
+  // Whether the free cells of the bin that holds `cell` are known; learns
+  // those of the bin that starts at `bin`.
+  bool Scanned(uint32_t cell) const;
+  LONG ScanBin(uint32_t bin);
   LONG AppendBin(uint32_t cell_size, uint32_t* cell);
   // The bytes at `offset` from the first bin, to read.
   const uint8_t* Peek(uint32_t offset) const;
@@ -62,7 +69,8 @@ class HiveSpace {
   // For each 4 KiB page of the bins: where its bin starts and ends.
   std::vector<uint32_t> bin_start_;
   std::vector<uint32_t> bin_end_;
-  bool free_known_ = false;
+  // The free cells, by size, of the bins whose first page is marked.
+  std::vector<bool> scanned_;
   std::set<std::pair<uint32_t, uint32_t>> free_;  // (size, offset)
 };
 
