@@ -50,9 +50,12 @@ LONG HiveImage::Map(int fd, std::unique_ptr<HiveImage>* image) {
   std::unique_ptr<HiveImage> made(new HiveImage);
   if (LONG rc = made->Reserve(size); rc != ERROR_SUCCESS) return rc;
   const size_t mapped = RoundUp(size, PageSize());
-  // Private: a change copies the page for this process alone.
-  if (mmap(made->data_, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
-      MAP_FAILED) {
+  // Private: a change copies the page for this process alone. The pages are
+  // mapped in one go, read-only (so that none is copied), and may then be
+  // written.
+  if (mmap(made->data_, mapped, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) ==
+          MAP_FAILED ||
+      mprotect(made->data_, mapped, PROT_READ | PROT_WRITE) != 0) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   made->usable_ = mapped;
