@@ -58,10 +58,6 @@ class Checker {
     if (LONG rc = reader_.ListSubkeyEntries(key, &entries); rc != ERROR_SUCCESS) return rc;
     std::u16string previous;
     KeyNode child;
-    // The subkeys as read, their names left out: what stays while they are
-    // entered grows with the length of a list, but not with its names.
-    std::vector<KeyNode> children;
-    children.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
       const SubkeyEntry& entry = entries[i];
       if (entry.cell == reader_.root()) return ERROR_REGISTRY_CORRUPT;
@@ -74,11 +70,12 @@ class Checker {
         repairs_->push_back(HashRepair{entry.hash_offset, NameHash(child.name)});
       }
       previous.swap(child.name);
-      child.name.clear();
-      children.push_back(child);
     }
-    for (const KeyNode& node : children) {
-      if (LONG rc = Key(node, depth + 1); rc != ERROR_SUCCESS) return rc;
+    // Only the entries stay while the subkeys are entered, so that memory
+    // does not grow with the length of a list.
+    for (const SubkeyEntry& entry : entries) {
+      if (LONG rc = reader_.ReadKey(entry.cell, &child); rc != ERROR_SUCCESS) return rc;
+      if (LONG rc = Key(child, depth + 1); rc != ERROR_SUCCESS) return rc;
     }
     return ERROR_SUCCESS;
   }
