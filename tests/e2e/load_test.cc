@@ -243,6 +243,46 @@ TEST_F(LoadTest, AStoreMadeBeforeHivesCouldBeLoadedTakesItsFirstHive) {
   Ok({"UNLOAD", "HKLM\\Served"});
 }
 
+TEST_F(LoadTest, AHiveLoadedBeforeItsFileWasRecordedIsWrittenWhole) {
+  MakeHive("tree.hiv");
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  // The table as a version before this one left it: without what LOAD found
+  // of the file, which UNLOAD needs to write in place.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((registry_.path() + "/registry.db").c_str(), &db), SQLITE_OK);
+  int keep_log = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_log);
+  EXPECT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE loaded_hives DROP COLUMN file_size; "
+                         "ALTER TABLE loaded_hives DROP COLUMN file_changed; "
+                         "ALTER TABLE loaded_hives DROP COLUMN copy_pages; "
+                         "ALTER TABLE loaded_hives DROP COLUMN boot",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  struct stat before {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &before), 0);
+  Ok({"ADD", "HKLM\\Old", "/v", "Added", "/d", "whole"});
+  const std::string changed = Query("HKLM\\Old");
+  Ok({"UNLOAD", "HKLM\\Old"});
+  struct stat after {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  // The next LOAD gives the table its columns back, and its UNLOAD writes in
+  // place.
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  EXPECT_EQ(Query("HKLM\\Old"), changed);
+  Ok({"ADD", "HKLM\\Old", "/v", "Added", "/d", "in place"});
+  const std::string again = Query("HKLM\\Old");
+  Ok({"UNLOAD", "HKLM\\Old"});
+  struct stat last {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &last), 0);
+  EXPECT_EQ(last.st_ino, after.st_ino);
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  EXPECT_EQ(Query("HKLM\\Old"), again);
+  Ok({"UNLOAD", "HKLM\\Old"});
+}
+
 TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
   // A hive of 2000 keys with a few values each, made in this process.
   setenv("ORVIK_REGISTRY", registry_.path().c_str(), 1);

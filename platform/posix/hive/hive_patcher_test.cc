@@ -1,7 +1,8 @@
 // The patcher against the writer: a hive the writer made, changed in place,
 // reads as the writer's hive of the changed tree does (our reader, hivex and
-// libregf agree), passes the strict checker and keeps Windows' order; and
-// what did not change keeps its bytes.
+// libregf agree), passes the strict checker and keeps Windows' order. On a
+// damaged hive it gives errors, never a read or write out of bounds (the
+// sanitizer build runs it).
 #include "platform/posix/hive/hive_patcher.h"
 
 #include <gtest/gtest.h>
@@ -306,6 +307,43 @@ TEST(HivePatcherTest, ChangesReadAsTheWritersHiveOfTheChangedTree) {
       EXPECT_EQ(*findings, std::vector<std::string>{});
     }
   }
+}
+
+TEST(HivePatcherTest, DamagedHivesGiveErrorsNotHarm) {
+  const std::string good =
+      Write(Key(u"ROOT", {{u"v", 3, std::string(40, 'v')}, {u"d", 4, "1234"}},
+                {Key(u"Sub", {{u"w", 3, std::string(30, 'w')}}, {Key(u"Deeper")}), Key(u"Zed")}));
+  unsigned seed = 7;
+  int refused = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string bad = good;
+    for (int flips = 0; flips < 3; ++flips) {
+      seed = seed * 1103515245u + 12345u;
+      const size_t at = kBaseBlockSize + (seed >> 8) % (good.size() - kBaseBlockSize);
+      bad[at] = static_cast<char>(static_cast<unsigned>(bad[at]) ^ (1u + (seed & 0xFFu) % 255u));
+    }
+    std::unique_ptr<HiveImage> image;
+    ASSERT_EQ(HiveImage::FromBytes(bad, &image), ERROR_SUCCESS);
+    std::unique_ptr<HivePatcher> patcher;
+    if (HivePatcher::Open(image.get(), &patcher) != ERROR_SUCCESS) {
+      ++refused;
+      continue;
+    }
+    std::unique_ptr<HiveReader> reader;
+    uint32_t sub = 0;
+    KeyNode root;
+    const bool found =
+        HiveReader::FromBytes(image->data(), image->size(), &reader) == ERROR_SUCCESS &&
+        reader->ReadKey(reader->root(), &root) == ERROR_SUCCESS &&
+        reader->FindSubkey(root, u"Sub", &sub) == ERROR_SUCCESS;
+    // Whatever each gives, it stays inside the image.
+    patcher->UpdateKey(patcher->root(), {u"", u"class", "", 3, {{u"v", 3, "new"}}});
+    uint32_t cell = 0;
+    patcher->AddKey(patcher->root(), {u"Added", u"", "", 3, {{u"a", 4, "1234"}}}, &cell);
+    if (found) patcher->RemoveKey(patcher->root(), sub);
+    patcher->Finish(4);
+  }
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace
