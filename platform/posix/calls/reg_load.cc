@@ -198,9 +198,9 @@ LONG PatchBack(RegistryTree& tree, const LoadedHive& hive) {
     const uint32_t bins = hive_codec::Load32(image->data() + hive_codec::kDataSizeOffset);
     for (const uint32_t page : hive.copy_pages) {
       if (page >= bins / hive_codec::kBinAlignment) return ERROR_REGISTRY_CORRUPT;
-      recovered.pages.push_back({page * hive_codec::kBinAlignment, hive_codec::kBinAlignment,
-                                 image->data() + hive_codec::kBaseBlockSize +
-                                     size_t{page} * hive_codec::kBinAlignment});
+      recovered.pages.push_back(
+          {page * hive_codec::kBinAlignment, hive_codec::kBinAlignment,
+           image->data() + hive_codec::kBaseBlockSize + size_t{page} * hive_codec::kBinAlignment});
     }
     if (LONG rc = hive_codec::RecoverInPlace(target.file(), recovered); rc != ERROR_SUCCESS) {
       return rc;
