@@ -96,7 +96,7 @@ LONG HivePatcher::NewClass(std::u16string_view class_name, uint32_t* cell) {
   return ERROR_SUCCESS;
 }
 
-LONG HivePatcher::NewValue(const ValueSpec& value, uint32_t* cell) {
+LONG HivePatcher::NewValue(const ValueContent& value, uint32_t* cell) {
   const uint32_t name_bytes = StoredNameSize(value.name);
   if (name_bytes > 0xFFFF) return ERROR_INVALID_PARAMETER;
   DataPlace placed;
@@ -157,7 +157,7 @@ LONG HivePatcher::FreeValue(uint32_t cell) {
   return space_->Free(cell);
 }
 
-LONG HivePatcher::SetValues(const KeyNode& key, const std::vector<ValueSpec>& values) {
+LONG HivePatcher::SetValues(const KeyNode& key, const std::vector<ValueContent>& values) {
   const HiveReader* reader = nullptr;
   if (LONG rc = Reader(&reader); rc != ERROR_SUCCESS) return rc;
   std::vector<uint32_t> cells;
@@ -177,7 +177,7 @@ LONG HivePatcher::SetValues(const KeyNode& key, const std::vector<ValueSpec>& va
   uint32_t longest_name = 0;
   uint32_t largest_data = 0;
   std::string data;
-  for (const ValueSpec& value : values) {
+  for (const ValueContent& value : values) {
     const std::u16string folded = FoldName(value.name);
     // The first value of that name; a second one (a file may hold twins)
     // goes with the values not kept.
@@ -266,7 +266,7 @@ LONG HivePatcher::SetValues(const KeyNode& key, const std::vector<ValueSpec>& va
   return ERROR_SUCCESS;
 }
 
-LONG HivePatcher::UpdateKey(uint32_t cell, const KeySpec& key) {
+LONG HivePatcher::UpdateKey(uint32_t cell, const KeyContent& key) {
   KeyNode node;
   if (LONG rc = ReadKey(cell, &node); rc != ERROR_SUCCESS) return rc;
   const HiveReader* reader = nullptr;
@@ -310,7 +310,7 @@ LONG HivePatcher::UpdateKey(uint32_t cell, const KeySpec& key) {
   return ERROR_SUCCESS;
 }
 
-LONG HivePatcher::AddKey(uint32_t parent, const KeySpec& key, uint32_t* cell) {
+LONG HivePatcher::AddKey(uint32_t parent, const KeyContent& key, uint32_t* cell) {
   if (key.name.empty() || key.name.size() > kMaxKeyNameLength ||
       key.name.find(u'\\') != std::u16string::npos) {
     return ERROR_INVALID_PARAMETER;

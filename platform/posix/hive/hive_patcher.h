@@ -25,19 +25,19 @@
 
 namespace orvik::posix::hive {
 
-struct ValueSpec {
+struct ValueContent {
   std::u16string name;
   uint32_t type = 0;
   std::string data;
 };
 
 // What a key holds besides its subkeys.
-struct KeySpec {
-  std::u16string name;            // for a new key; a key that is there keeps its own
-  std::u16string class_name;      // empty for none
-  std::string security;           // self-relative; empty takes DefaultKeySecurity()
-  int64_t last_write = 0;         // FILETIME as one number
-  std::vector<ValueSpec> values;  // in their order
+struct KeyContent {
+  std::u16string name;               // for a new key; a key that is there keeps its own
+  std::u16string class_name;         // empty for none
+  std::string security;              // self-relative; empty takes DefaultKeySecurity()
+  int64_t last_write = 0;            // FILETIME as one number
+  std::vector<ValueContent> values;  // in their order
 };
 
 class HivePatcher {
@@ -48,14 +48,14 @@ class HivePatcher {
   uint32_t root() const { return root_; }
   uint32_t minor_version() const { return minor_; }
 
-  // The key at `cell` takes the spec's class name, descriptor, last-write
+  // The key at `cell` takes the content's class name, descriptor, last-write
   // time and values: values whose name, type and data are unchanged keep
   // their cells, changed ones are written over, new ones added, the rest
-  // removed, and the value list is in the spec's order.
-  LONG UpdateKey(uint32_t cell, const KeySpec& key);
+  // removed, and the value list is in the content's order.
+  LONG UpdateKey(uint32_t cell, const KeyContent& key);
   // A new subkey of the key at `parent`; *cell is its key cell.
   // ERROR_ALREADY_EXISTS when the parent has a subkey of that name.
-  LONG AddKey(uint32_t parent, const KeySpec& key, uint32_t* cell);
+  LONG AddKey(uint32_t parent, const KeyContent& key, uint32_t* cell);
   // Removes the subkey at `cell` of the key at `parent`, with its tree.
   LONG RemoveKey(uint32_t parent, uint32_t cell);
 
@@ -71,8 +71,8 @@ class HivePatcher {
   LONG ReadKey(uint32_t cell, KeyNode* key);
   LONG KeyName(uint32_t cell, std::u16string* name);
   LONG ChangeKey(uint32_t cell, uint8_t** nk);
-  LONG SetValues(const KeyNode& key, const std::vector<ValueSpec>& values);
-  LONG NewValue(const ValueSpec& value, uint32_t* cell);
+  LONG SetValues(const KeyNode& key, const std::vector<ValueContent>& values);
+  LONG NewValue(const ValueContent& value, uint32_t* cell);
   LONG RenameValue(uint32_t* cell, std::u16string_view name);
   LONG NewClass(std::u16string_view class_name, uint32_t* cell);
   LONG FreeValue(uint32_t cell);

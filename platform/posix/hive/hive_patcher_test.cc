@@ -28,7 +28,7 @@ using orvik::test::WriteFileBytes;
 
 // A key tree in memory, which the writer lays out.
 struct Node {
-  KeySpec key;
+  KeyContent key;
   std::vector<Node> children;
 
   Node* Child(std::u16string_view name) {
@@ -38,8 +38,8 @@ struct Node {
     return nullptr;
   }
   const Node* Child(std::u16string_view name) const { return const_cast<Node*>(this)->Child(name); }
-  ValueSpec* Value(std::u16string_view name) {
-    for (ValueSpec& value : key.values) {
+  ValueContent* Value(std::u16string_view name) {
+    for (ValueContent& value : key.values) {
       if (value.name == name) return &value;
     }
     return nullptr;
@@ -48,7 +48,7 @@ struct Node {
 
 void WriteNode(const Node& node, HiveWriter& writer) {
   writer.BeginKey({node.key.name, node.key.class_name, node.key.security, node.key.last_write});
-  for (const ValueSpec& value : node.key.values)
+  for (const ValueContent& value : node.key.values)
     writer.AddValue(value.name, value.type, value.data);
   for (const Node& child : node.children) WriteNode(child, writer);
   writer.EndKey();
@@ -72,8 +72,9 @@ std::string OtherSecurity() {
   return sd;
 }
 
-Node Key(std::u16string name, std::vector<ValueSpec> values = {}, std::vector<Node> children = {}) {
-  return Node{KeySpec{std::move(name), u"", "", 131000000000000000, std::move(values)},
+Node Key(std::u16string name, std::vector<ValueContent> values = {},
+         std::vector<Node> children = {}) {
+  return Node{KeyContent{std::move(name), u"", "", 131000000000000000, std::move(values)},
               std::move(children)};
 }
 
@@ -168,7 +169,7 @@ const Change kChanges[] = {
      [](Patched& p, const Node& t) { return Update(p, t, {}); }},
     {"a value removed",
      [](Node& t) {
-       std::erase_if(t.key.values, [](const ValueSpec& v) { return v.name == u"three"; });
+       std::erase_if(t.key.values, [](const ValueContent& v) { return v.name == u"three"; });
      },
      [](Patched& p, const Node& t) { return Update(p, t, {}); }},
     {"the values reordered",

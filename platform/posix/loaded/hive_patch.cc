@@ -18,19 +18,19 @@ namespace orvik::posix {
 namespace {
 
 // A row of the store as the patcher takes a key.
-LONG ReadSpec(SqliteStore& store, KeyId id, hive::KeySpec* spec) {
+LONG ReadContent(SqliteStore& store, KeyId id, hive::KeyContent* content) {
   KeyData data;
   if (LONG rc = store.GetKeyData(id, &data); rc != ERROR_SUCCESS) return rc;
-  spec->name = std::move(data.name);
-  spec->class_name = data.class_name.value_or(u"");
-  spec->security = std::move(data.security);
-  spec->last_write = data.last_write;
+  content->name = std::move(data.name);
+  content->class_name = data.class_name.value_or(u"");
+  content->security = std::move(data.security);
+  content->last_write = data.last_write;
   std::vector<ValueEntry> values;
   if (LONG rc = store.ListValues(id, &values); rc != ERROR_SUCCESS) return rc;
-  spec->values.clear();
-  spec->values.reserve(values.size());
+  content->values.clear();
+  content->values.reserve(values.size());
   for (ValueEntry& value : values) {
-    hive::ValueSpec& out = spec->values.emplace_back();
+    hive::ValueContent& out = content->values.emplace_back();
     out.name = std::move(value.name);
     out.type = value.type;
     if (value.data) {
@@ -45,10 +45,10 @@ LONG ReadSpec(SqliteStore& store, KeyId id, hive::KeySpec* spec) {
 // A key created under the hive's key at `parent`, with its tree.
 LONG AddTree(SqliteStore& store, hive::HivePatcher& patcher, uint32_t parent, KeyId id, int depth) {
   if (depth > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-  hive::KeySpec spec;
-  if (LONG rc = ReadSpec(store, id, &spec); rc != ERROR_SUCCESS) return rc;
+  hive::KeyContent content;
+  if (LONG rc = ReadContent(store, id, &content); rc != ERROR_SUCCESS) return rc;
   uint32_t cell = 0;
-  if (LONG rc = patcher.AddKey(parent, spec, &cell); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = patcher.AddKey(parent, content, &cell); rc != ERROR_SUCCESS) return rc;
   std::vector<ChildEntry> children;
   if (LONG rc = store.ListChildren(id, &children); rc != ERROR_SUCCESS) return rc;
   for (const ChildEntry& child : children) {
@@ -88,10 +88,10 @@ LONG RegistryTree::PatchHive(const LoadedHive& hive, hive::HivePatcher& patcher)
   }
   std::vector<KeyId> rows;
   if (LONG rc = store_->RowsInRange(range.low, range.high, &rows); rc != ERROR_SUCCESS) return rc;
-  hive::KeySpec spec;
+  hive::KeyContent content;
   for (const KeyId key : rows) {
-    if (LONG rc = ReadSpec(*store_, key, &spec); rc != ERROR_SUCCESS) return rc;
-    if (LONG rc = patcher.UpdateKey(HiveCell(key), spec); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = ReadContent(*store_, key, &content); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = patcher.UpdateKey(HiveCell(key), content); rc != ERROR_SUCCESS) return rc;
   }
   return ERROR_SUCCESS;
 }
