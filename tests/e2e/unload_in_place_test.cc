@@ -271,6 +271,15 @@ std::vector<uint32_t> BinsChangedForNothing(const std::string& before, const std
   return offending;
 }
 
+// reglookup's lines without the keys' times: each copy's changes were made
+// at times of their own.
+std::vector<std::string> WithoutTimes(std::vector<std::string> lines) {
+  for (std::string& line : lines) {
+    if (line.rfind("K|", 0) == 0) line.resize(line.rfind('|'));
+  }
+  return lines;
+}
+
 class UnloadInPlaceTest : public OrvikTest {};
 
 TEST_F(UnloadInPlaceTest, ChangesWrittenInPlaceReadAsTheWholeFileWritesThem) {
@@ -336,10 +345,8 @@ TEST_F(UnloadInPlaceTest, ChangesWrittenInPlaceReadAsTheWholeFileWritesThem) {
     EXPECT_TRUE(views::SameLines(views::LibregfView(File(whole), libregf, &error),
                                  views::LibregfView(File(patched), libregf, &error)));
     EXPECT_EQ(error, 0);
-    // reglookup shows the times: of the keys written anew, only the count.
-    const auto lookup_whole = views::ReglookupView(File(whole), &error);
-    const auto lookup_patched = views::ReglookupView(File(patched), &error);
-    EXPECT_EQ(lookup_whole.size(), lookup_patched.size());
+    EXPECT_TRUE(views::SameLines(WithoutTimes(views::ReglookupView(File(whole), &error)),
+                                 WithoutTimes(views::ReglookupView(File(patched), &error))));
     EXPECT_EQ(error, 0);
     if (const auto findings = views::StrictFindings(File(patched))) {
       EXPECT_EQ(*findings, std::vector<std::string>{});
