@@ -33,7 +33,7 @@ void DecodeName(const uint8_t* bytes, uint32_t length, bool compressed, std::u16
 
 }  // namespace
 
-LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader) {
+LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader, bool whole) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return FileError(errno, path);
   struct stat info {};
@@ -51,9 +51,7 @@ LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* read
     return ERROR_NOT_REGISTRY_FILE;
   }
   const auto size = static_cast<size_t>(info.st_size);
-  // Mapped in one go: reading the bins' headers alone touches every page of
-  // a hive of small bins.
-  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd, 0);
   close(fd);
   if (map == MAP_FAILED) return ERROR_NOT_ENOUGH_MEMORY;
   std::unique_ptr<HiveReader> opened(new HiveReader);

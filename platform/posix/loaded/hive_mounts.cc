@@ -34,8 +34,9 @@ LONG RegistryTree::TakePrivateCopy(int source, const hive::Replay* replay, Loade
 }
 
 LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {
+  // The check reads all of it.
   std::unique_ptr<hive::HiveReader> reader;
-  if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = hive::HiveReader::Open(hive->copy, &reader, true); rc != ERROR_SUCCESS) return rc;
   std::vector<hive::HashRepair> repairs;
   if (LONG rc = hive::CheckHiveTree(*reader, &repairs); rc != ERROR_SUCCESS) return rc;
   // Hashes that are not their names' are put right in the private copy (the
