@@ -255,8 +255,7 @@ TEST_F(LoadTest, AHiveLoadedBeforeItsFileWasRecordedIsWrittenWhole) {
   EXPECT_EQ(sqlite3_exec(db,
                          "ALTER TABLE loaded_hives DROP COLUMN file_size; "
                          "ALTER TABLE loaded_hives DROP COLUMN file_changed; "
-                         "ALTER TABLE loaded_hives DROP COLUMN copy_pages; "
-                         "ALTER TABLE loaded_hives DROP COLUMN boot",
+                         "ALTER TABLE loaded_hives DROP COLUMN copy_pages",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);

@@ -16,12 +16,12 @@ namespace {
 
 constexpr const char* kHiveColumns =
     "key, file, device, inode, root_name, generation, copy, '', "
-    "file_size, file_changed, copy_pages, boot";
+    "file_size, file_changed, copy_pages";
 // A table made before the columns of the load's state.
 constexpr const char* kHiveColumnsBefore =
-    "key, file, device, inode, root_name, generation, copy, '', NULL, NULL, NULL, NULL";
+    "key, file, device, inode, root_name, generation, copy, '', NULL, NULL, NULL";
 constexpr const char* kLegacyColumns =
-    "key, file, device, inode, root_name, 0, '', digest, NULL, NULL, NULL, NULL";
+    "key, file, device, inode, root_name, 0, '', digest, NULL, NULL, NULL";
 
 std::string PageBytes(const std::vector<uint32_t>& pages) {
   std::string bytes(pages.size() * 4, '\0');
@@ -67,7 +67,8 @@ LONG SqliteStore::ProbeLoadState() {
   // load adds them.
   Statement columns;
   if (int rc =
-          Use(columns, "SELECT count(*) FROM pragma_table_info('loaded_hives') WHERE name='boot'");
+          Use(columns,
+              "SELECT count(*) FROM pragma_table_info('loaded_hives') WHERE name='copy_pages'");
       rc != SQLITE_OK) {
     return SqliteError(rc);
   }
@@ -93,7 +94,6 @@ void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) {
   hive->file_size = q.IsNull(8) ? -1 : q.Int(8);
   hive->file_changed = q.Int(9);
   hive->copy_pages = PagesOf(q.Blob(10));
-  hive->boot = std::string(q.Blob(11));
 }
 
 LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
@@ -135,7 +135,7 @@ LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
   if (int rc =
           Use(add_hive_,
               "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy, "
-              "file_size, file_changed, copy_pages, boot) VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+              "file_size, file_changed, copy_pages) VALUES(?,?,?,?,?,?,?,?,?,?)");
       rc != SQLITE_OK) {
     return SqliteError(rc);
   }
@@ -147,7 +147,7 @@ LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
   } else {
     q.BindNull().BindNull();
   }
-  q.BindBlob(PageBytes(hive.copy_pages)).BindBlob(hive.boot);
+  q.BindBlob(PageBytes(hive.copy_pages));
   if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
   return ERROR_SUCCESS;
 }

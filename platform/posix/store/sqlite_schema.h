@@ -59,9 +59,8 @@ CREATE TABLE IF NOT EXISTS loaded_hives(
   copy BLOB NOT NULL,                    -- the private copy the hive is read from
   file_size INTEGER,                     -- the file as LOAD found it: its size and
   file_changed INTEGER,                  -- its last status change (ns); NULL: unknown
-  copy_pages BLOB,                       -- pages of the bins where the copy differs
+  copy_pages BLOB);                      -- pages of the bins where the copy differs
                                          -- from the file (32-bit numbers)
-  boot BLOB);                            -- the boot the copy was made in
 CREATE INDEX IF NOT EXISTS loaded_hives_by_file ON loaded_hives(device, inode);
 CREATE TABLE IF NOT EXISTS removed_hive_keys(
   id INTEGER PRIMARY KEY,                -- a key of a loaded hive that was removed
@@ -75,7 +74,6 @@ constexpr const char* kLoadStateColumns = R"sql(
 ALTER TABLE loaded_hives ADD COLUMN file_size INTEGER;
 ALTER TABLE loaded_hives ADD COLUMN file_changed INTEGER;
 ALTER TABLE loaded_hives ADD COLUMN copy_pages BLOB;
-ALTER TABLE loaded_hives ADD COLUMN boot BLOB;
 )sql";
 
 // Hives an earlier version loaded by copying their trees into rows keep

@@ -42,8 +42,6 @@ struct LoadedHive {
   // The 4 KiB pages of the bins where the private copy differs from the
   // file: a dirty hive's replayed pages, repaired hashes.
   std::vector<uint32_t> copy_pages;
-  // The boot in which the private copy was made (kernel's boot id).
-  std::string boot;
 };
 
 class SqliteStore final : public Tree {

@@ -172,7 +172,7 @@ LONG SqliteStore::ProbeDatabase(Probe* probe) {
                              "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
                              "name='hives'), "
                              "(SELECT count(*) FROM pragma_table_info('loaded_hives') WHERE "
-                             "name='boot')");
+                             "name='copy_pages')");
   if (rc != SQLITE_OK) return SqliteError(rc);
   Query q(statement);
   rc = q.Step();
