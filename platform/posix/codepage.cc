@@ -197,8 +197,7 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid) {
   return out;
 }
 
-char16_t UpcaseUnit(char16_t unit) {
-  if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+char16_t UpcaseUnitBeyondAscii(char16_t unit) {
   // The last run that begins at or before the unit.
   const UpcaseRun* run =
       std::upper_bound(std::begin(kUpcaseRuns), std::end(kUpcaseRuns), unit,

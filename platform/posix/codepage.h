@@ -30,7 +30,11 @@ std::string WideToUtf8(std::u16string_view wide, bool* had_invalid = nullptr);
 // fixed table of its own, not by any locale. Each unit maps on its own, so
 // surrogates (and with them every character beyond U+FFFF) stay as they are.
 // An upper-cased unit stays as it is, and no unit beyond ASCII becomes ASCII.
-char16_t UpcaseUnit(char16_t unit);
+char16_t UpcaseUnitBeyondAscii(char16_t unit);
+inline char16_t UpcaseUnit(char16_t unit) {
+  if (unit >= 0x80) return UpcaseUnitBeyondAscii(unit);
+  return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+}
 // The name as registry lookups compare it: every code unit upper-cased
 // (UpcaseUnit). Windows orders a hive's subkeys by this form, code unit by
 // code unit, and hashes it for their lists.

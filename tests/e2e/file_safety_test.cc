@@ -334,13 +334,14 @@ TEST_F(FileSafetyTest, ASparseFileIsCopiedOnlyAsFarAsItsHiveGoes) {
   Ok({"UNLOAD", "HKLM\\Sparse"});
 }
 
-// The files of `directory` but `kept` that are not complete hives: a run
-// killed in the moment between naming its complete file and moving it into
-// place may leave one of those, never a part of one.
+// The files of `directory` but `kept` (and the log UNLOAD keeps beside it,
+// as Windows does) that are not complete hives: a run killed in the moment
+// between naming its complete file and moving it into place may leave one of
+// those, never a part of one.
 std::vector<std::string> PartialFiles(const std::string& directory, const std::string& kept) {
   std::vector<std::string> partial;
   for (const std::string& name : Names(directory)) {
-    if (name == kept) continue;
+    if (name == kept || name == kept + ".LOG1") continue;
     std::unique_ptr<posix::hive::HiveReader> reader;
     std::vector<posix::hive::HashRepair> repairs;
     if (posix::hive::HiveReader::Open(directory + "/" + name, &reader) != ERROR_SUCCESS ||

@@ -1,6 +1,7 @@
 // End-to-end tests of LOAD and UNLOAD: the built program against a fresh
 // registry. A loaded hive is changed through the other operations, unloaded,
-// and its file read again by our reader, hivex, libregf and reglookup.
+// and its file read again by our reader, hivex, libregf and reglookup; a kill
+// at any moment of UNLOAD leaves the old tree or the new one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -12,12 +13,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/handles/registry_session.h"
+#include "platform/posix/hive/hive_format.h"
+#include "platform/posix/hive/hive_replay.h"
+#include "platform/posix/hive/testing/dirty_sets.h"
 #include "platform/posix/hive/testing/hive_views.h"
 #include "tests/support/listings.h"
 #include "tests/support/orvik_test.h"
@@ -264,6 +269,45 @@ TEST_F(LoadTest, AStoreMadeBeforeHivesCouldBeLoadedTakesItsFirstHive) {
   Ok({"UNLOAD", "HKLM\\Served"});
 }
 
+TEST_F(LoadTest, AHiveLoadedBeforeItsFileWasRecordedIsWrittenWhole) {
+  MakeHive("tree.hiv");
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  // The table as a version before this one left it: without what LOAD found
+  // of the file, which UNLOAD needs to write in place.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((registry_.path() + "/registry.db").c_str(), &db), SQLITE_OK);
+  int keep_log = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_log);
+  EXPECT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE loaded_hives DROP COLUMN file_size; "
+                         "ALTER TABLE loaded_hives DROP COLUMN file_changed; "
+                         "ALTER TABLE loaded_hives DROP COLUMN copy_pages",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  struct stat before {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &before), 0);
+  Ok({"ADD", "HKLM\\Old", "/v", "Added", "/d", "whole"});
+  const std::string changed = Query("HKLM\\Old");
+  Ok({"UNLOAD", "HKLM\\Old"});
+  struct stat after {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  // The next LOAD gives the table its columns back, and its UNLOAD writes in
+  // place.
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  EXPECT_EQ(Query("HKLM\\Old"), changed);
+  Ok({"ADD", "HKLM\\Old", "/v", "Added", "/d", "in place"});
+  const std::string again = Query("HKLM\\Old");
+  Ok({"UNLOAD", "HKLM\\Old"});
+  struct stat last {};
+  ASSERT_EQ(stat(File("tree.hiv").c_str(), &last), 0);
+  EXPECT_EQ(last.st_ino, after.st_ino);
+  Ok({"LOAD", "HKLM\\Old", "tree.hiv"});
+  EXPECT_EQ(Query("HKLM\\Old"), again);
+  Ok({"UNLOAD", "HKLM\\Old"});
+}
+
 TEST_F(LoadTest, ARunKilledDuringAChangeLeavesTheHiveWhole) {
   // A hive of 2000 keys below one key, with a few values each, made in this
   // process.
@@ -349,6 +393,77 @@ TEST_F(LoadTest, RealHivesLoadChangeAndUnload) {
                               views::ReglookupView(File(name), &error)));
     EXPECT_EQ(error, 0);
   }
+}
+
+// Kills UNLOAD after a change at moments from its start to its end, of a
+// real clean hive and of the dirty classes hive with its two logs: the files
+// as the kill left them, loaded from a copy (a dirty hive through the replay
+// of its logs), are the old tree or the changed one; a clean file is the
+// changed one for an independent reader too; and UNLOAD, run again where the
+// kill came before its commit, leaves the changed tree.
+TEST_F(LoadTest, AKillDuringUnloadLeavesTheOldTreeOrTheNew) {
+  const struct {
+    const char* hive;
+    std::function<bool(const std::string& folder)> unpack;
+    int first_us, last_us, step_us;  // when its UNLOAD writes, on the machines we test on
+  } cases[] = {
+      {"NTUSER.DAT",
+       [](const std::string& folder) {
+         return system(("xz -dc '" + views::RealHivesFolder() + "/NTUSER.DAT.xz' > '" + folder +
+                        "/NTUSER.DAT' 2>/dev/null")
+                           .c_str()) == 0;
+       },
+       250, 7000, 250},
+      {"UsrClass.dat",
+       [](const std::string& folder) { return views::UnpackDirtySet("UsrClass", folder); }, 2000,
+       40000, 1500},
+  };
+  const views::ViewFields hivex{false, false, false, false};
+  int killed = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hive);
+    const std::string pristine = std::string(c.hive) + "-pristine";
+    mkdir(File(pristine).c_str(), 0755);
+    if (!c.unpack(File(pristine))) GTEST_SKIP() << "the hives are not there";
+    Ok({"LOAD", "HKLM\\Hive", pristine + "/" + c.hive});
+    const std::string old_tree = Listing(Query("HKLM\\Hive"), "", "");
+    Ok({"UNLOAD", "HKLM\\Hive"});
+    std::string new_tree;
+    std::vector<std::string> new_view;
+    for (int delay = c.first_us; delay <= c.last_us; delay += c.step_us) {
+      SCOPED_TRACE(delay);
+      const std::string name = std::string(c.hive) + "-" + std::to_string(delay);
+      const std::string path = name + "/" + c.hive;
+      ASSERT_EQ(system(("cp -a '" + File(pristine) + "' '" + File(name) + "'").c_str()), 0);
+      Ok({"LOAD", "HKLM\\Hive", path});
+      Ok({"ADD", "HKLM\\Hive\\OrvikTest", "/v", "Mark", "/d", "changed"});
+      if (new_tree.empty()) new_tree = Listing(Query("HKLM\\Hive"), "", "");
+      killed += KillOrvikAfter(registry_.path(), {"UNLOAD", "HKLM\\Hive"},
+                               std::chrono::microseconds(delay));
+      // The files as they are now, from a copy.
+      ASSERT_EQ(system(("cp -a '" + File(name) + "' '" + File(name + ".look") + "'").c_str()), 0);
+      Ok({"LOAD", "HKLM\\Look", name + ".look/" + c.hive});
+      const std::string seen =
+          Listing(Query("HKLM\\Look"), "HKEY_LOCAL_MACHINE\\look", "HKEY_LOCAL_MACHINE\\hive");
+      EXPECT_TRUE(seen == old_tree || seen == new_tree) << seen;
+      Ok({"UNLOAD", "HKLM\\Look"});
+      const std::string bytes = ReadFileBytes(File(path));
+      if (seen == new_tree &&
+          !posix::hive::HiveIsDirty(reinterpret_cast<const uint8_t*>(bytes.data()))) {
+        long error = 0;
+        const auto view = views::HivexView(File(path), hivex, &error);
+        EXPECT_EQ(error, 0);
+        if (new_view.empty()) new_view = view;
+        EXPECT_EQ(view, new_view);
+      }
+      // A run killed before its commit left the hive loaded; UNLOAD ends it.
+      if (Orvik({"QUERY", "HKLM\\Hive"}).exit_code == 0) Ok({"UNLOAD", "HKLM\\Hive"});
+      Ok({"LOAD", "HKLM\\Hive", path});
+      EXPECT_EQ(Listing(Query("HKLM\\Hive"), "", ""), new_tree);
+      Ok({"UNLOAD", "HKLM\\Hive"});
+    }
+  }
+  EXPECT_GT(killed, 0) << "every unload ended before the kill";
 }
 
 }  // namespace

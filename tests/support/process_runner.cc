@@ -185,7 +185,7 @@ std::string Lines(const std::vector<std::string>& lines) {
 }
 
 bool KillOrvikAfter(const std::string& registry, const std::vector<std::string>& args,
-                    std::chrono::milliseconds delay) {
+                    std::chrono::microseconds delay) {
   std::vector<std::string> argv_text = {OrvikPath()};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;

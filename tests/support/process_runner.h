@@ -59,7 +59,7 @@ std::string Lines(const std::vector<std::string>& lines);
 // Starts orvik on the registry in `registry` with `args`, kills it after
 // `delay` and reports whether the kill came before it ended by itself.
 bool KillOrvikAfter(const std::string& registry, const std::vector<std::string>& args,
-                    std::chrono::milliseconds delay);
+                    std::chrono::microseconds delay);
 
 // A reported failure as Orvik prints it: the message between empty lines.
 std::string Report(const std::string& message);

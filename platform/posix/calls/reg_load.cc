@@ -8,10 +8,15 @@
 // keeps the file's identity, so that one file is loaded once at most.
 // A dirty hive is served as its logs recover it: the replay is written over
 // the private copy; the file and its logs are only read.
-// Unloading writes the tree back (a new file moved over the old) only when
-// something under the key changed, and leaves the file as it was otherwise.
-// The new file is clean, with a sequence number above any in the old logs,
-// which are emptied once it is in place: no replay can ever spoil it.
+// Unloading writes the tree back only when something under the key changed,
+// and leaves the file as it was otherwise. It writes in place, as Windows
+// does: the changes made to an image of the private copy, the pages that
+// differ from the file written through the hive's log (hive_in_place.h), so
+// that everything else keeps its bytes. A file that is not as LOAD found it,
+// or whose hive the patcher cannot change, is written whole instead: a new
+// file moved over the old, clean, with a sequence number above any in the
+// old logs, which are emptied once it is in place: no replay can ever spoil
+// it.
 //
 // Hives loaded by an earlier version were copied into the store's rows; they
 // are unloaded the way they were loaded, compared by a digest of their
@@ -37,7 +42,12 @@
 #include "platform/posix/file_time.h"
 #include "platform/posix/handles/key_step.h"
 #include "platform/posix/hive/hive_digest.h"
+#include "platform/posix/hive/hive_file_diff.h"
+#include "platform/posix/hive/hive_format.h"
+#include "platform/posix/hive/hive_image.h"
+#include "platform/posix/hive/hive_in_place.h"
 #include "platform/posix/hive/hive_log_files.h"
+#include "platform/posix/hive/hive_patcher.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/hive/hive_writer.h"
@@ -121,7 +131,14 @@ bool HoldsAHive(int directory, const std::string& name) {
 // without following any link on the way (the path was recorded without
 // links, so a link there now is one that somebody put there since), and
 // what stands at its name.
-struct HiveFile {
+struct WriteBackTarget {
+  WriteBackTarget() = default;
+  ~WriteBackTarget() {
+    if (directory >= 0) close(directory);
+  }
+  WriteBackTarget(const WriteBackTarget&) = delete;
+  WriteBackTarget& operator=(const WriteBackTarget&) = delete;
+
   int directory = -1;
   enum State {
     kLoaded,   // the very file that was loaded
@@ -134,7 +151,7 @@ struct HiveFile {
 // A record in the registry's database is no proof of which file was loaded:
 // the file itself is checked (its device and inode), and root in another
 // user's registry writes only that user's files.
-LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) {
+LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, WriteBackTarget* target) {
   const int dir = orvik::posix::OpenDirectoryNoFollow(orvik::posix::DirectoryOf(hive.file));
   if (dir < 0) {
     return errno == ELOOP || errno == ENOTDIR ? ORVIK_ERROR_HIVE_FILE_REPLACED
@@ -143,7 +160,7 @@ LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) 
   const std::string name = orvik::posix::BaseNameOf(hive.file);
   struct stat file {};
   LONG rc = ERROR_SUCCESS;
-  target->state = HiveFile::kLoaded;
+  target->state = WriteBackTarget::kLoaded;
   if (fstatat(dir, name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) {
       rc = orvik::posix::FileError(errno, hive.file);
@@ -152,7 +169,7 @@ LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) 
     } else {
       // Made anew, but only in a registry whose records are this user's
       // alone: nobody else's file can be at stake there.
-      target->state = HiveFile::kMissing;
+      target->state = WriteBackTarget::kMissing;
     }
   } else if (S_ISDIR(file.st_mode)) {
     rc = ORVIK_ERROR_HIVE_FILE_IS_DIRECTORY;
@@ -160,10 +177,10 @@ LONG OpenHiveFile(RegistryTree& tree, const LoadedHive& hive, HiveFile* target) 
     rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
   } else if (static_cast<int64_t>(file.st_dev) != hive.device ||
              static_cast<int64_t>(file.st_ino) != hive.inode) {
-    target->state = HiveFile::kOther;
+    target->state = WriteBackTarget::kOther;
     target->why = ORVIK_ERROR_HIVE_FILE_REPLACED;
   } else if (RootInAnotherUsersRegistry(tree) && file.st_uid != tree.store().owner().uid) {
-    target->state = HiveFile::kOther;
+    target->state = WriteBackTarget::kOther;
     target->why = ORVIK_ERROR_HIVE_FILE_OF_ANOTHER_USER;
   } else if (RecordsOthersMayWrite(tree) && !HoldsAHive(dir, name)) {
     rc = ORVIK_ERROR_HIVE_FILE_REPLACED;
@@ -189,37 +206,29 @@ bool HoldsHive(int directory, const std::string& name, const std::string& digest
   return same;
 }
 
-// Writes the tree back over the hive's file: a complete new file in its
-// directory, without a name until it is complete, moved over it with the
-// old file's owner, group and mode, then the logs beside it emptied. With
-// `by_digest`, only when the digest of its hive form differs from the one
-// taken at the load.
-LONG WriteBack(RegistryTree& tree, KeyId key, const LoadedHive& hive, bool by_digest) {
-  HiveFile target;
-  if (LONG rc = OpenHiveFile(tree, hive, &target); rc != ERROR_SUCCESS) return rc;
+// Writes the tree back over the hive's file, opened as `target`: a complete
+// new file in its directory, without a name until it is complete, moved over
+// it with the old file's owner, group and mode, then the logs beside it
+// emptied. With `by_digest`, only when the digest of its hive form differs
+// from the one taken at the load.
+LONG WriteBack(RegistryTree& tree, KeyId key, const LoadedHive& hive, bool by_digest,
+               const WriteBackTarget& target) {
   const std::string name = orvik::posix::BaseNameOf(hive.file);
   orvik::posix::NewFile file;
-  LONG rc = file.Create(target.directory, name, 0600);
-  if (rc != ERROR_SUCCESS) {
-    close(target.directory);
-    return rc;
-  }
+  if (LONG rc = file.Create(target.directory, name, 0600); rc != ERROR_SUCCESS) return rc;
   // Above every sequence number the old logs hold: none of their entries
   // follows the new file's.
   const uint32_t newest = orvik::posix::hive::HighestSequence(hive.file);
   const uint32_t sequence = newest == UINT32_MAX ? newest : newest + 1;
-  const bool need_digest = by_digest || target.state == HiveFile::kOther;
+  const bool need_digest = by_digest || target.state == WriteBackTarget::kOther;
   std::string digest;
-  rc = WriteAndDigest(tree, key, hive, file.fd(), orvik::posix::NowAsFileTime(), sequence,
-                      need_digest ? &digest : nullptr);
-  if (rc == ERROR_SUCCESS && target.state == HiveFile::kOther) {
-    rc = HoldsHive(target.directory, name, digest) ? ERROR_SUCCESS : target.why;
-    close(target.directory);
-    return rc;
+  LONG rc = WriteAndDigest(tree, key, hive, file.fd(), orvik::posix::NowAsFileTime(), sequence,
+                           need_digest ? &digest : nullptr);
+  if (rc == ERROR_SUCCESS && target.state == WriteBackTarget::kOther) {
+    return HoldsHive(target.directory, name, digest) ? ERROR_SUCCESS : target.why;
   }
-  close(target.directory);
   if (rc != ERROR_SUCCESS || (by_digest && digest == hive.digest)) return rc;
-  if (rc = file.Commit(target.state == HiveFile::kLoaded); rc != ERROR_SUCCESS) return rc;
+  if (rc = file.Commit(target.state == WriteBackTarget::kLoaded); rc != ERROR_SUCCESS) return rc;
   // Only now: a crash before this leaves the old hive with its logs, or the
   // new one, which no entry of theirs continues.
   orvik::posix::hive::EmptyHiveLogs(hive.file);
@@ -275,6 +284,89 @@ bool IsRegistryFile(RegistryTree& tree, const std::string& path, const struct st
   return found;
 }
 
+// The hive file that was loaded, open for writing back in place: the file
+// in its directory (opened as OpenHiveFile checked it), not through a link,
+// the very one LOAD found (device, inode) as it found it (size, last status
+// change). ERROR_NOT_SUPPORTED otherwise, or for a hive an earlier version
+// loaded without saying: the caller writes the file whole.
+class LoadedFile {
+ public:
+  ~LoadedFile() {
+    if (file_.fd >= 0) close(file_.fd);
+    if (file_.directory >= 0) close(file_.directory);
+  }
+  LONG Open(const LoadedHive& hive, int directory) {
+    if (hive.file_size < 0) return ERROR_NOT_SUPPORTED;
+    file_.name = orvik::posix::BaseNameOf(hive.file);
+    file_.directory = fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    if (file_.directory < 0) return ERROR_NOT_SUPPORTED;
+    file_.fd =
+        openat(file_.directory, file_.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (file_.fd < 0 || fstat(file_.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<int64_t>(info.st_dev) != hive.device ||
+        static_cast<int64_t>(info.st_ino) != hive.inode || info.st_size != hive.file_size ||
+        orvik::posix::ChangeTime(info) != hive.file_changed) {
+      return ERROR_NOT_SUPPORTED;
+    }
+    return ERROR_SUCCESS;
+  }
+  const orvik::posix::hive::HiveFile& file() const { return file_; }
+
+ private:
+  orvik::posix::hive::HiveFile file_;
+};
+
+// Writes the changed tree back over the hive's file in place: the changes
+// the store keeps made to an image of the private copy, and the pages that
+// then differ from the file written through its log. ERROR_NOT_SUPPORTED or
+// ERROR_REGISTRY_CORRUPT before anything is written: the caller writes the
+// file whole.
+LONG PatchBack(RegistryTree& tree, const LoadedHive& hive, const WriteBackTarget& opened) {
+  namespace hive_codec = orvik::posix::hive;
+  LoadedFile target;
+  if (LONG rc = target.Open(hive, opened.directory); rc != ERROR_SUCCESS) return rc;
+  std::unique_ptr<hive_codec::HiveImage> image;
+  {
+    const int copy = open(hive.copy.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (copy < 0) return orvik::posix::RegistryFileError(errno);
+    const LONG rc = hive_codec::HiveImage::Map(copy, &image);
+    close(copy);
+    if (rc != ERROR_SUCCESS) return rc == ERROR_NOT_REGISTRY_FILE ? ERROR_REGISTRY_CORRUPT : rc;
+  }
+  // A dirty file is first made what its logs recover, as the private copy
+  // holds it: the copy's pages where it differs from the file, then its base
+  // block.
+  {
+    hive_codec::RecoveredState recovered;
+    std::memcpy(recovered.base_block.data(), image->data(), hive_codec::kBaseBlockSize);
+    const uint32_t bins = hive_codec::Load32(image->data() + hive_codec::kDataSizeOffset);
+    for (const uint32_t page : hive.copy_pages) {
+      if (page >= bins / hive_codec::kBinAlignment) return ERROR_REGISTRY_CORRUPT;
+      recovered.pages.push_back(
+          {page * hive_codec::kBinAlignment, hive_codec::kBinAlignment,
+           image->data() + hive_codec::kBaseBlockSize + size_t{page} * hive_codec::kBinAlignment});
+    }
+    if (LONG rc = hive_codec::RecoverInPlace(target.file(), recovered); rc != ERROR_SUCCESS) {
+      return rc;
+    }
+  }
+  std::unique_ptr<hive_codec::HivePatcher> patcher;
+  if (LONG rc = hive_codec::HivePatcher::Open(image.get(), &patcher); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  if (LONG rc = tree.PatchHive(hive, *patcher); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = patcher->Finish(orvik::posix::NowAsFileTime()); rc != ERROR_SUCCESS) return rc;
+  std::vector<uint32_t> candidates = image->ChangedPages();
+  candidates.insert(candidates.end(), hive.copy_pages.begin(), hive.copy_pages.end());
+  hive_codec::HiveChanges changes;
+  if (LONG rc = hive_codec::DiffWithFile(*image, target.file().fd, std::move(candidates), &changes);
+      rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  return hive_codec::WriteHiveInPlace(target.file(), changes);
+}
+
 }  // namespace
 
 LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
@@ -299,6 +391,8 @@ LONG RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile) {
     hive.file = resolved;
     hive.device = static_cast<int64_t>(info.st_dev);
     hive.inode = static_cast<int64_t>(info.st_ino);
+    hive.file_size = static_cast<int64_t>(info.st_size);
+    hive.file_changed = orvik::posix::ChangeTime(info);
   }
   // A file that is no hive is reported before anything about the key (the
   // copy is checked whole before it is loaded).
@@ -362,13 +456,28 @@ LONG RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey) {
   }
   if (hive.generation == 0) {
     // Copied into rows by an earlier version.
-    if (LONG rc = WriteBack(tree, key, hive, true); rc != ERROR_SUCCESS) return step.Finish(rc);
+    WriteBackTarget target;
+    LONG rc = OpenHiveFile(tree, hive, &target);
+    if (rc == ERROR_SUCCESS) rc = WriteBack(tree, key, hive, true, target);
+    if (rc != ERROR_SUCCESS) return step.Finish(rc);
     return step.Finish(tree.UnmountCopiedHive(key));
   }
   bool changed = true;
   if (LONG rc = tree.HiveChanged(hive, &changed); rc != ERROR_SUCCESS) return step.Finish(rc);
   if (changed) {
-    if (LONG rc = WriteBack(tree, key, hive, false); rc != ERROR_SUCCESS) return step.Finish(rc);
+    WriteBackTarget target;
+    LONG rc = OpenHiveFile(tree, hive, &target);
+    // In place over the very file that was loaded, as LOAD found it; else
+    // (or where the patcher cannot change the hive) the file written whole.
+    if (rc == ERROR_SUCCESS && target.state == WriteBackTarget::kLoaded) {
+      rc = PatchBack(tree, hive, target);
+      if (rc == ERROR_NOT_SUPPORTED || rc == ERROR_REGISTRY_CORRUPT) {
+        rc = WriteBack(tree, key, hive, false, target);
+      }
+    } else if (rc == ERROR_SUCCESS) {
+      rc = WriteBack(tree, key, hive, false, target);
+    }
+    if (rc != ERROR_SUCCESS) return step.Finish(rc);
   }
   LONG rc = tree.UnmountHive(hive);
   if (rc == ERROR_SUCCESS) tree.RemoveUnusedCopies(hive.generation);

@@ -69,7 +69,7 @@ class Checker {
       if (entry.has_hash && entry.hash != NameHash(child.name)) {
         repairs_->push_back(HashRepair{entry.hash_offset, NameHash(child.name)});
       }
-      previous = std::move(child.name);
+      previous.swap(child.name);
     }
     // Only the entries stay while the subkeys are entered, so that memory
     // does not grow with the length of a list.

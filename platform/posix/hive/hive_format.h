@@ -4,6 +4,7 @@
 // checksum.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -138,6 +139,26 @@ inline uint32_t BaseBlockChecksum(const uint8_t* base) {
   if (sum == 0xFFFFFFFF) return 0xFFFFFFFE;
   if (sum == 0) return 1;
   return sum;
+}
+
+// Names of keys and values are stored in 8 bits when every character fits
+// (the flag kKeyCompressedName or kValueCompressedName says so), else in
+// UTF-16LE.
+inline bool FitsCompressed(std::u16string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x100; });
+}
+inline uint32_t StoredNameSize(std::u16string_view name) {
+  return static_cast<uint32_t>(FitsCompressed(name) ? name.size() : name.size() * 2);
+}
+inline void StoreName(uint8_t* out, std::u16string_view name) {
+  const bool compressed = FitsCompressed(name);
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (compressed) {
+      out[i] = static_cast<uint8_t>(name[i]);
+    } else {
+      Store16(out + 2 * i, name[i]);
+    }
+  }
 }
 
 // The hash of a hash leaf entry: over the name's UTF-16 units upper-cased as

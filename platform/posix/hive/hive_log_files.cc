@@ -39,34 +39,55 @@ Place Split(const std::string& path) {
 
 int OpenFlags(int access) { return access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC; }
 
+// The names of the logs of the hive `name` among the entries of `dir`, in
+// the order LOG, LOG1, LOG2 (empty for none); closes `dir`.
+std::array<std::string, 3> MatchLogNames(DIR* dir, const std::string& name) {
+  std::array<std::u16string, kSuffixes.size()> wanted;
+  std::array<std::string, kSuffixes.size()> exact;
+  for (size_t i = 0; i < kSuffixes.size(); ++i) {
+    exact[i] = name + std::string(kSuffixes[i]);
+    wanted[i] = FoldName(AnsiToWide(exact[i]));
+  }
+  std::array<std::string, kSuffixes.size()> found;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string candidate = entry->d_name;
+    const std::u16string folded = FoldName(AnsiToWide(candidate));
+    for (size_t i = 0; i < kSuffixes.size(); ++i) {
+      if (folded != wanted[i]) continue;
+      std::string& taken = found[i];
+      if (taken.empty() || candidate == exact[i] || (taken != exact[i] && candidate < taken)) {
+        taken = candidate;
+      }
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
 }  // namespace
 
 std::vector<std::string> FindHiveLogs(const std::string& hive_path) {
   const Place place = Split(hive_path);
-  std::array<std::u16string, kSuffixes.size()> wanted;
-  std::array<std::string, kSuffixes.size()> exact;
-  for (size_t i = 0; i < kSuffixes.size(); ++i) {
-    exact[i] = place.name + std::string(kSuffixes[i]);
-    wanted[i] = FoldName(AnsiToWide(exact[i]));
-  }
-  std::array<std::string, kSuffixes.size()> found;
   DIR* dir = opendir(place.directory.empty() ? "." : place.directory.c_str());
   if (dir == nullptr) return {};
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    const std::u16string folded = FoldName(AnsiToWide(name));
-    for (size_t i = 0; i < kSuffixes.size(); ++i) {
-      if (folded != wanted[i]) continue;
-      std::string& taken = found[i];
-      if (taken.empty() || name == exact[i] || (taken != exact[i] && name < taken)) taken = name;
-    }
-  }
-  closedir(dir);
   std::vector<std::string> paths;
-  for (const std::string& name : found) {
+  for (const std::string& name : MatchLogNames(dir, place.name)) {
     if (!name.empty()) paths.push_back(place.directory + name);
   }
   return paths;
+}
+
+HiveLogNames FindHiveLogNames(int directory, const std::string& name) {
+  // A description of its own, so that the caller's is left where it was.
+  const int fd = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return {};
+  }
+  const std::array<std::string, 3> found = MatchLogNames(dir, name);
+  return HiveLogNames{found[0], found[1], found[2]};
 }
 
 LONG ReadLogFile(const std::string& path, std::vector<uint8_t>* bytes) {

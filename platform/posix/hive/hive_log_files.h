@@ -24,6 +24,15 @@ namespace orvik::posix::hive {
 // else the first in byte order.
 std::vector<std::string> FindHiveLogs(const std::string& hive_path);
 
+// The same for the hive `name` in the folder open at `directory`: the
+// names of its logs there, by kind (empty for none).
+struct HiveLogNames {
+  std::string log;
+  std::string log1;
+  std::string log2;
+};
+HiveLogNames FindHiveLogNames(int directory, const std::string& name);
+
 // The whole file. ERROR_REGISTRY_CORRUPT for a link, something other than
 // a regular file, or a file too large to be a log.
 LONG ReadLogFile(const std::string& path, std::vector<uint8_t>* bytes);

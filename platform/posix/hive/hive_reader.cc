@@ -19,21 +19,21 @@ constexpr LONG kCorrupt = ERROR_REGISTRY_CORRUPT;
 // Subkey lists may nest one level: an index root over leaves.
 constexpr int kMaxListDepth = 2;
 
-std::u16string DecodeName(const uint8_t* bytes, uint32_t length, bool compressed) {
-  std::u16string name;
+// Into `name`, whose room is used again: reading keys one after another
+// takes no allocation per name.
+void DecodeName(const uint8_t* bytes, uint32_t length, bool compressed, std::u16string* name) {
   if (compressed) {
-    name.resize(length);
-    for (uint32_t i = 0; i < length; ++i) name[i] = bytes[i];
+    name->resize(length);
+    for (uint32_t i = 0; i < length; ++i) (*name)[i] = bytes[i];
   } else {
-    name.resize(length / 2);
-    for (uint32_t i = 0; i < length / 2; ++i) name[i] = Load16(bytes + 2 * i);
+    name->resize(length / 2);
+    for (uint32_t i = 0; i < length / 2; ++i) (*name)[i] = Load16(bytes + 2 * i);
   }
-  return name;
 }
 
 }  // namespace
 
-LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader) {
+LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* reader, bool whole) {
   // A pipe or device is refused below without waiting for a writer.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return FileError(errno, path);
@@ -43,18 +43,19 @@ LONG HiveReader::Open(const std::string& path, std::unique_ptr<HiveReader>* read
     close(fd);
     return rc;
   }
-  const LONG rc = Map(fd, info, reader);
+  const LONG rc = Map(fd, info, reader, whole);
   close(fd);
   return rc;
 }
 
-LONG HiveReader::Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader) {
+LONG HiveReader::Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader,
+                     bool whole) {
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   if (!S_ISREG(info.st_mode) || info.st_size < static_cast<off_t>(kBaseBlockSize)) {
     return ERROR_NOT_REGISTRY_FILE;
   }
   const auto size = static_cast<size_t>(info.st_size);
-  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | (whole ? MAP_POPULATE : 0), fd, 0);
   if (map == MAP_FAILED) return ERROR_NOT_ENOUGH_MEMORY;
   std::unique_ptr<HiveReader> opened(new HiveReader);
   opened->data_ = static_cast<const uint8_t*>(map);
@@ -156,7 +157,7 @@ LONG HiveReader::ReadKey(uint32_t cell, KeyNode* key) const {
   const uint16_t name_length = Load16(p + kNkNameLength);
   const bool compressed = (key->flags & kKeyCompressedName) != 0;
   if (name_length > size - kNkName || (!compressed && name_length % 2 != 0)) return kCorrupt;
-  key->name = DecodeName(p + kNkName, name_length, compressed);
+  DecodeName(p + kNkName, name_length, compressed, &key->name);
   // A key's name is one path element: never empty, no backslash (the root's
   // name is not used).
   if (cell != root_) {
@@ -259,7 +260,7 @@ LONG HiveReader::ReadClass(const KeyNode& key, std::u16string* class_name) const
   const uint8_t* p = nullptr;
   uint32_t size = 0;
   if (LONG rc = Cell(key.class_cell, key.class_length, &p, &size); rc != ERROR_SUCCESS) return rc;
-  *class_name = DecodeName(p, key.class_length, false);
+  DecodeName(p, key.class_length, false, class_name);
   return ERROR_SUCCESS;
 }
 
@@ -301,7 +302,7 @@ LONG HiveReader::ReadValue(uint32_t cell, ValueNode* value) const {
   const uint16_t name_length = Load16(p + kVkNameLength);
   const bool compressed = (Load16(p + kVkFlags) & kValueCompressedName) != 0;
   if (name_length > size - kVkName || (!compressed && name_length % 2 != 0)) return kCorrupt;
-  value->name = DecodeName(p + kVkName, name_length, compressed);
+  DecodeName(p + kVkName, name_length, compressed, &value->name);
   const uint32_t data_size = Load32(p + kVkDataSize);
   value->is_inline = (data_size & kDataInline) != 0;
   value->size = data_size & ~kDataInline;

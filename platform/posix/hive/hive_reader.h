@@ -62,10 +62,14 @@ class HiveReader {
   // Maps the file and checks its base block and bins. ERROR_FILE_NOT_FOUND or
   // ERROR_PATH_NOT_FOUND for a missing file, ERROR_ACCESS_DENIED for one that
   // may not be read (or a directory), ERROR_NOT_REGISTRY_FILE for no hive.
-  static LONG Open(const std::string& path, std::unique_ptr<HiveReader>* reader);
+  // `whole`: the caller is to read all of it (a check of the whole hive), so
+  // its pages are mapped in one go rather than each when first read.
+  static LONG Open(const std::string& path, std::unique_ptr<HiveReader>* reader,
+                   bool whole = false);
   // The same for a file the caller opened for reading, described by `info`
   // (its fstat); the caller closes `fd`.
-  static LONG Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader);
+  static LONG Map(int fd, const struct stat& info, std::unique_ptr<HiveReader>* reader,
+                  bool whole = false);
   // Over bytes the caller keeps alive for the reader's life.
   static LONG FromBytes(const uint8_t* data, size_t size, std::unique_ptr<HiveReader>* reader);
   ~HiveReader();

@@ -123,6 +123,21 @@ LONG PlanReplay(const uint8_t* primary, size_t size, const std::vector<HiveLog>&
   return ERROR_REGISTRY_CORRUPT;
 }
 
+std::vector<uint32_t> ReplayedPages(const Replay& replay) {
+  std::vector<uint32_t> pages;
+  for (const LogPages& write : replay.writes) {
+    uint32_t size = 0;
+    if (!Clip(write, replay.bins_size, &size) || size == 0) continue;
+    for (uint32_t page = write.offset / kBinAlignment;
+         page <= (write.offset + size - 1) / kBinAlignment; ++page) {
+      pages.push_back(page);
+    }
+  }
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  return pages;
+}
+
 LONG ApplyReplay(const Replay& replay, int fd) {
   for (const LogPages& write : replay.writes) {
     uint32_t size = 0;

@@ -46,6 +46,9 @@ bool HiveIsDirty(const uint8_t* base_block);
 LONG PlanReplay(const uint8_t* primary, size_t size, const std::vector<HiveLog>& logs,
                 Replay* replay);
 
+// The 4 KiB pages of the recovered bins that the replay writes, in order.
+std::vector<uint32_t> ReplayedPages(const Replay& replay);
+
 // Writes the replay over `fd`, a copy of the primary file open for reading
 // and writing, and grows it to the recovered size.
 LONG ApplyReplay(const Replay& replay, int fd);

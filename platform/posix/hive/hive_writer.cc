@@ -21,23 +21,6 @@ uint32_t Align(uint64_t size, uint32_t alignment) {
   return static_cast<uint32_t>((size + alignment - 1) / alignment * alignment);
 }
 
-bool FitsCompressed(std::u16string_view name) {
-  return std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x100; });
-}
-
-// The stored form of a name: 8-bit when every character fits, else UTF-16LE.
-uint32_t NameBytes(std::u16string_view name) {
-  return static_cast<uint32_t>(FitsCompressed(name) ? name.size() : name.size() * 2);
-}
-
-void PutName(uint8_t* out, std::u16string_view name) {
-  if (FitsCompressed(name)) {
-    for (size_t i = 0; i < name.size(); ++i) out[i] = static_cast<uint8_t>(name[i]);
-  } else {
-    for (size_t i = 0; i < name.size(); ++i) Store16(out + 2 * i, name[i]);
-  }
-}
-
 void AppendSid(std::string& out, uint32_t authority, std::initializer_list<uint32_t> parts) {
   out.push_back(1);
   out.push_back(static_cast<char>(parts.size()));
@@ -198,7 +181,7 @@ uint8_t* HiveWriter::At(uint32_t cell) {
 LONG HiveWriter::BeginKey(const KeyRecord& key) {
   if (error_ != ERROR_SUCCESS) return error_;
   if (done_ || (open_.empty() && !bins_.empty())) return Fail(ERROR_INVALID_PARAMETER);
-  const uint32_t name_bytes = NameBytes(key.name);
+  const uint32_t name_bytes = StoredNameSize(key.name);
   const size_t class_bytes = key.class_name.size() * 2;
   if (name_bytes > 0xFFFF || class_bytes > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
   // The cells the key refers to come first, so that its own cell is written
@@ -240,7 +223,7 @@ LONG HiveWriter::BeginKey(const KeyRecord& key) {
   Store32(p + kNkClass, class_cell);
   Store16(p + kNkNameLength, static_cast<uint16_t>(name_bytes));
   Store16(p + kNkClassLength, static_cast<uint16_t>(class_bytes));
-  PutName(p + kNkName, key.name);
+  StoreName(p + kNkName, key.name);
   if (is_root) {
     root_ = cell;
   } else {
@@ -288,7 +271,7 @@ LONG HiveWriter::WriteData(std::string_view data, uint32_t* cell) {
 LONG HiveWriter::AddValue(std::u16string_view name, uint32_t type, std::string_view data) {
   if (error_ != ERROR_SUCCESS) return error_;
   if (open_.empty() || data.size() >= kDataInline) return Fail(ERROR_INVALID_PARAMETER);
-  const uint32_t name_bytes = NameBytes(name);
+  const uint32_t name_bytes = StoredNameSize(name);
   if (name_bytes > 0xFFFF) return Fail(ERROR_INVALID_PARAMETER);
   const auto size = static_cast<uint32_t>(data.size());
   uint32_t data_word = 0;
@@ -310,7 +293,7 @@ LONG HiveWriter::AddValue(std::u16string_view name, uint32_t type, std::string_v
   Store32(p + kVkData, data_word);
   Store32(p + kVkType, type);
   Store16(p + kVkFlags, FitsCompressed(name) ? kValueCompressedName : 0);
-  PutName(p + kVkName, name);
+  StoreName(p + kVkName, name);
   OpenKey& key = open_.back();
   key.values.push_back(cell);
   key.max_value_name = std::max(key.max_value_name, static_cast<uint32_t>(name.size() * 2));

@@ -1,11 +1,13 @@
 // Loading and unloading hives in the registry's tree: a hive's root becomes
 // the row of the key it is loaded under, and the hive's rows and marks go
 // with its unloading.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/posix/hive/hive_check.h"
+#include "platform/posix/hive/hive_format.h"
 #include "platform/posix/loaded/hive_tree_copy.h"
 #include "platform/posix/loaded/private_copies.h"
 #include "platform/posix/loaded/registry_tree.h"
@@ -27,12 +29,14 @@ LONG RegistryTree::NextGeneration(int64_t* generation) {
 
 LONG RegistryTree::TakePrivateCopy(int source, const hive::Replay* replay, LoadedHive* hive,
                                    int* fd) {
-  return CopyIntoRegistry(source, replay, *store_, hive->generation, &hive->copy, fd);
+  return CopyIntoRegistry(source, replay, *store_, hive->generation, &hive->copy, &hive->copy_pages,
+                          fd);
 }
 
 LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive) {
+  // The check reads all of it.
   std::unique_ptr<hive::HiveReader> reader;
-  if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = hive::HiveReader::Open(hive->copy, &reader, true); rc != ERROR_SUCCESS) return rc;
   std::vector<hive::HashRepair> repairs;
   if (LONG rc = hive::CheckHiveTree(*reader, &repairs); rc != ERROR_SUCCESS) return rc;
   // Hashes that are not their names' are put right in the private copy (the
@@ -41,6 +45,14 @@ LONG RegistryTree::MountHive(KeyId parent, std::u16string_view name, LoadedHive*
     reader.reset();
     if (LONG rc = hive::RepairHashes(hive->copy, repairs); rc != ERROR_SUCCESS) return rc;
     if (LONG rc = hive::HiveReader::Open(hive->copy, &reader); rc != ERROR_SUCCESS) return rc;
+    // Written back with the hive's changes, if it has any.
+    for (const hive::HashRepair& repair : repairs) {
+      hive->copy_pages.push_back(
+          static_cast<uint32_t>((repair.offset - hive::kBaseBlockSize) / hive::kBinAlignment));
+    }
+    std::sort(hive->copy_pages.begin(), hive->copy_pages.end());
+    hive->copy_pages.erase(std::unique(hive->copy_pages.begin(), hive->copy_pages.end()),
+                           hive->copy_pages.end());
   }
   // A file that is no hive is reported before a key that is there.
   {

@@ -97,7 +97,9 @@ mode_t CopyMode(mode_t database, const struct stat& source, gid_t copy_group) {
 }  // namespace
 
 LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore& store,
-                      int64_t generation, std::string* copy, int* fd) {
+                      int64_t generation, std::string* copy, std::vector<uint32_t>* pages,
+                      int* fd) {
+  pages->clear();
   *copy = PrivateCopyPath(store.directory(), generation);
   // A load killed before its commit leaves its copy, and its generation is
   // handed out again.
@@ -122,7 +124,10 @@ LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore&
   }
   // Before the pages go to the disk: written over once they are on their
   // way, they would wait for it and go twice.
-  if (rc == ERROR_SUCCESS && replay != nullptr) rc = hive::ApplyReplay(*replay, *fd);
+  if (rc == ERROR_SUCCESS && replay != nullptr) {
+    rc = hive::ApplyReplay(*replay, *fd);
+    *pages = hive::ReplayedPages(*replay);
+  }
   if (rc == ERROR_SUCCESS) {
     sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return ERROR_SUCCESS;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_replay.h"
@@ -16,10 +17,11 @@ namespace orvik::posix {
 // Copies the open hive file into the registry directory, where it stays
 // while the hive is loaded: a clone where the file system shares blocks,
 // else a copy, with the replay of a dirty hive's logs (when given) written
-// over it. The copy goes to the disk while the caller checks it; the caller
-// syncs it (`*fd`) before the load is committed, and closes it.
+// over it (*pages: the pages of the bins it wrote). The copy goes to the
+// disk while the caller checks it; the caller syncs it (`*fd`) before the
+// load is committed, and closes it.
 LONG CopyIntoRegistry(int source, const hive::Replay* replay, const SqliteStore& store,
-                      int64_t generation, std::string* copy, int* fd);
+                      int64_t generation, std::string* copy, std::vector<uint32_t>* pages, int* fd);
 
 // Opens the private copy of a loaded hive for reading, never through a link
 // and only when it is the registry's own file (CheckRegistryFile), since any

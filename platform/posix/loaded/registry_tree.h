@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/hive/hive_patcher.h"
 #include "platform/posix/hive/hive_reader.h"
 #include "platform/posix/hive/hive_replay.h"
 #include "platform/posix/loaded/mount_table.h"
@@ -55,6 +56,9 @@ class RegistryTree final : public Tree {
   LONG MountHive(KeyId parent, std::u16string_view name, LoadedHive* hive);
   // Whether anything under the loaded hive's key changed since its load.
   LONG HiveChanged(const LoadedHive& hive, bool* changed);
+  // Makes every change kept for the loaded hive to the patcher's image of
+  // its private copy (hive_patch.cc).
+  LONG PatchHive(const LoadedHive& hive, hive::HivePatcher& patcher);
   // Removes the loaded hive's key, its record and every row kept for it.
   LONG UnmountHive(const LoadedHive& hive);
   // Unloads a hive that an earlier version copied into rows: its record and

@@ -15,8 +15,33 @@ namespace orvik::posix {
 
 namespace {
 
-constexpr const char* kHiveColumns = "key, file, device, inode, root_name, generation, copy, ''";
-constexpr const char* kLegacyColumns = "key, file, device, inode, root_name, 0, '', digest";
+constexpr const char* kHiveColumns =
+    "key, file, device, inode, root_name, generation, copy, '', "
+    "file_size, file_changed, copy_pages";
+// A table made before the columns of the load's state.
+constexpr const char* kHiveColumnsBefore =
+    "key, file, device, inode, root_name, generation, copy, '', NULL, NULL, NULL";
+constexpr const char* kLegacyColumns =
+    "key, file, device, inode, root_name, 0, '', digest, NULL, NULL, NULL";
+
+std::string PageBytes(const std::vector<uint32_t>& pages) {
+  std::string bytes(pages.size() * 4, '\0');
+  for (size_t i = 0; i < pages.size(); ++i) {
+    for (size_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<char>(pages[i] >> (8 * b));
+  }
+  return bytes;
+}
+
+std::vector<uint32_t> PagesOf(std::string_view bytes) {
+  std::vector<uint32_t> pages(bytes.size() / 4);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    uint32_t page = 0;
+    for (size_t b = 0; b < 4; ++b)
+      page |= uint32_t{static_cast<uint8_t>(bytes[4 * i + b])} << (8 * b);
+    pages[i] = page;
+  }
+  return pages;
+}
 
 }  // namespace
 
@@ -30,13 +55,35 @@ LONG SqliteStore::HiveTables(bool served, bool* there) {
       rc != SQLITE_OK) {
     return SqliteError(rc);
   }
-  Query q(hive_tables_probe_);
+  {
+    Query q(hive_tables_probe_);
+    if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
+    hive_tables_ = *there = q.Int(0) == 2;
+  }
+  return *there ? ProbeLoadState() : ERROR_SUCCESS;
+}
+
+LONG SqliteStore::ProbeLoadState() {
+  // A table made before the columns of the load's state has none until a
+  // load adds them.
+  Statement columns;
+  if (int rc =
+          Use(columns,
+              "SELECT count(*) FROM pragma_table_info('loaded_hives') WHERE name='copy_pages'");
+      rc != SQLITE_OK) {
+    return SqliteError(rc);
+  }
+  Query q(columns);
   if (int rc = q.Step(); rc != SQLITE_ROW) return SqliteError(rc);
-  hive_tables_ = *there = q.Int(0) == 2;
+  load_state_ = q.Int(0) == 1;
   return ERROR_SUCCESS;
 }
 
-void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) const {
+const char* SqliteStore::HiveColumns() const {
+  return load_state_ ? kHiveColumns : kHiveColumnsBefore;
+}
+
+void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) {
   hive->key = q.Int(0);
   hive->file = std::string(q.Blob(1));
   hive->device = q.Int(2);
@@ -48,6 +95,9 @@ void SqliteStore::ReadHiveRecord(const Query& q, LoadedHive* hive) const {
   // shared registry) could name any file there.
   hive->copy = hive->generation > 0 ? PrivateCopyPath(directory_, hive->generation) : "";
   hive->digest = std::string(q.Blob(7));
+  hive->file_size = q.IsNull(8) ? -1 : q.Int(8);
+  hive->file_changed = q.Int(9);
+  hive->copy_pages = PagesOf(q.Blob(10));
 }
 
 LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
@@ -57,6 +107,19 @@ LONG SqliteStore::NextHiveGeneration(int64_t* generation) {
   if (!there) {
     if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return rc;
     hive_tables_ = true;
+    load_state_ = true;
+  }
+  // Another process may have added them since this one looked.
+  if (!load_state_) {
+    if (LONG rc = ProbeLoadState(); rc != ERROR_SUCCESS) return rc;
+  }
+  if (!load_state_) {
+    if (LONG rc = Exec(kLoadStateColumns); rc != ERROR_SUCCESS) return rc;
+    load_state_ = true;
+    // Prepared for the table as it was.
+    for (Statement* statement : {&find_hive_, &find_hive_file_, &find_generation_}) {
+      statement->Finalize();
+    }
   }
   Statement next;
   if (int rc = Use(next,
@@ -75,14 +138,20 @@ LONG SqliteStore::AddLoadedHive(const LoadedHive& hive) {
   if (hive.generation == 0) return ERROR_INVALID_PARAMETER;
   if (int rc =
           Use(add_hive_,
-              "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy) "
-              "VALUES(?,?,?,?,?,?,?)");
+              "INSERT INTO loaded_hives(generation, key, file, device, inode, root_name, copy, "
+              "file_size, file_changed, copy_pages) VALUES(?,?,?,?,?,?,?,?,?,?)");
       rc != SQLITE_OK) {
     return SqliteError(rc);
   }
   Query q(add_hive_);
   q.Bind(hive.generation).Bind(hive.key).BindBlob(hive.file).Bind(hive.device).Bind(hive.inode);
   q.BindBlob(WideToBytes(hive.root_name)).BindBlob(hive.copy);
+  if (hive.file_size >= 0) {
+    q.Bind(hive.file_size).Bind(hive.file_changed);
+  } else {
+    q.BindNull().BindNull();
+  }
+  q.BindBlob(PageBytes(hive.copy_pages));
   if (int rc = q.Step(); rc != SQLITE_DONE) return SqliteError(rc);
   return ERROR_SUCCESS;
 }
@@ -95,7 +164,7 @@ LONG SqliteStore::FindLoadedHive(KeyId key, LoadedHive* hive) {
   if (LONG rc = HiveTables(served, &there); rc != ERROR_SUCCESS) return rc;
   if (!there) return ERROR_FILE_NOT_FOUND;
   Statement& statement = served ? find_hive_ : find_legacy_hive_;
-  const std::string sql = std::string("SELECT ") + (served ? kHiveColumns : kLegacyColumns) +
+  const std::string sql = std::string("SELECT ") + (served ? HiveColumns() : kLegacyColumns) +
                           (served ? " FROM loaded_hives WHERE key=?" : " FROM hives WHERE key=?");
   if (int rc = Use(statement, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
   Query q(statement);
@@ -111,7 +180,7 @@ LONG SqliteStore::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive)
   if (LONG rc = HiveTables(true, &there); rc != ERROR_SUCCESS) return rc;
   if (!there) return ERROR_FILE_NOT_FOUND;
   const std::string sql =
-      std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE generation=?";
+      std::string("SELECT ") + HiveColumns() + " FROM loaded_hives WHERE generation=?";
   if (int rc = Use(find_generation_, sql.c_str()); rc != SQLITE_OK) return SqliteError(rc);
   Query q(find_generation_);
   const int rc = q.Bind(generation).Step();
@@ -122,13 +191,15 @@ LONG SqliteStore::FindLoadedHiveGeneration(int64_t generation, LoadedHive* hive)
 }
 
 LONG SqliteStore::FindLoadedHiveFile(int64_t device, int64_t inode, LoadedHive* hive) {
+  bool served_there = false;
+  if (LONG rc = HiveTables(true, &served_there); rc != ERROR_SUCCESS) return rc;
   const struct {
     bool served;
     Statement* statement;
     std::string sql;
   } tables[] = {
       {true, &find_hive_file_,
-       std::string("SELECT ") + kHiveColumns + " FROM loaded_hives WHERE device=? AND inode=?"},
+       std::string("SELECT ") + HiveColumns() + " FROM loaded_hives WHERE device=? AND inode=?"},
       {false, &find_legacy_hive_file_,
        std::string("SELECT ") + kLegacyColumns + " FROM hives WHERE device=? AND inode=?"},
   };
@@ -286,6 +357,34 @@ LONG SqliteStore::ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids)
       "UNION SELECT parent FROM keys WHERE parent BETWEEN ?1 AND ?2 "
       "UNION SELECT parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2",
       low, high, ids);
+}
+
+LONG SqliteStore::PairsInRange(const char* sql, KeyId low, KeyId high,
+                               std::vector<std::pair<KeyId, KeyId>>* pairs) {
+  pairs->clear();
+  Statement list;
+  if (int rc = Use(list, sql); rc != SQLITE_OK) return SqliteError(rc);
+  Query q(list);
+  q.Bind(low).Bind(high);
+  int rc = SQLITE_OK;
+  while ((rc = q.Step()) == SQLITE_ROW) pairs->emplace_back(q.Int(0), q.Int(1));
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : SqliteError(rc);
+}
+
+LONG SqliteStore::RowsInRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {
+  return IdsInRange("SELECT id FROM keys WHERE id BETWEEN ?1 AND ?2", low, high, ids);
+}
+
+LONG SqliteStore::RemovedInRange(KeyId low, KeyId high,
+                                 std::vector<std::pair<KeyId, KeyId>>* removed) {
+  return PairsInRange("SELECT id, parent FROM removed_hive_keys WHERE id BETWEEN ?1 AND ?2", low,
+                      high, removed);
+}
+
+LONG SqliteStore::AddedToRange(KeyId low, KeyId high, std::vector<std::pair<KeyId, KeyId>>* added) {
+  return PairsInRange(
+      "SELECT id, parent FROM keys WHERE parent BETWEEN ?1 AND ?2 AND id NOT BETWEEN ?1 AND ?2",
+      low, high, added);
 }
 
 LONG SqliteStore::ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids) {

@@ -56,12 +56,24 @@ CREATE TABLE IF NOT EXISTS loaded_hives(
   device INTEGER NOT NULL,               -- the file's identity, so that it
   inode INTEGER NOT NULL,                -- is loaded once at most
   root_name BLOB NOT NULL,               -- the file's root key name, UTF-16LE
-  copy BLOB NOT NULL);                   -- the private copy the hive is read from
+  copy BLOB NOT NULL,                    -- the private copy the hive is read from
+  file_size INTEGER,                     -- the file as LOAD found it: its size and
+  file_changed INTEGER,                  -- its last status change (ns); NULL: unknown
+  copy_pages BLOB);                      -- pages of the bins where the copy differs
+                                         -- from the file (32-bit numbers)
 CREATE INDEX IF NOT EXISTS loaded_hives_by_file ON loaded_hives(device, inode);
 CREATE TABLE IF NOT EXISTS removed_hive_keys(
   id INTEGER PRIMARY KEY,                -- a key of a loaded hive that was removed
   parent INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS removed_hive_keys_by_parent ON removed_hive_keys(parent);
+)sql";
+
+// The columns that tell what LOAD found of the file and made of its copy,
+// for a table of loaded hives made before them; their records keep NULL.
+constexpr const char* kLoadStateColumns = R"sql(
+ALTER TABLE loaded_hives ADD COLUMN file_size INTEGER;
+ALTER TABLE loaded_hives ADD COLUMN file_changed INTEGER;
+ALTER TABLE loaded_hives ADD COLUMN copy_pages BLOB;
 )sql";
 
 // Hives an earlier version loaded by copying their trees into rows keep

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/store/sqlite_statement.h"
@@ -32,6 +33,15 @@ struct LoadedHive {
   int64_t generation = 0;
   std::string copy;
   std::string digest;  // copied hives: of the key tree's hive form when loaded
+  // What LOAD found of the file: its size (-1 when a version before this
+  // one loaded it and did not say) and the time of its last status change
+  // in nanoseconds, so that UNLOAD writes over the file in place only while
+  // it is as it was.
+  int64_t file_size = -1;
+  int64_t file_changed = 0;
+  // The 4 KiB pages of the bins where the private copy differs from the
+  // file: a dirty hive's replayed pages, repaired hashes.
+  std::vector<uint32_t> copy_pages;
 };
 
 class SqliteStore final : public Tree {
@@ -96,6 +106,12 @@ class SqliteStore final : public Tree {
   LONG ChangedInRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
   // Rows of the range's keys' children that lie outside the range.
   LONG ChildrenOfRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
+  // What UNLOAD writes back from: the range's keys that have a row; the
+  // marks of its removed keys and the rows of children outside it, each
+  // with its parent.
+  LONG RowsInRange(KeyId low, KeyId high, std::vector<KeyId>* ids);
+  LONG RemovedInRange(KeyId low, KeyId high, std::vector<std::pair<KeyId, KeyId>>* removed);
+  LONG AddedToRange(KeyId low, KeyId high, std::vector<std::pair<KeyId, KeyId>>* added);
   // Removes the range's rows, values and marks, except the key `except`.
   LONG DeleteRange(KeyId low, KeyId high, KeyId except);
 
@@ -153,7 +169,7 @@ class SqliteStore final : public Tree {
 
   int Use(Statement& statement, const char* sql) { return steps_.Use(statement, sql); }
   // A loaded hive's record (statement `find` already prepared, bound, stepped).
-  void ReadHiveRecord(const Query& q, LoadedHive* hive) const;
+  void ReadHiveRecord(const Query& q, LoadedHive* hive);
   // Whether the tables of hives served in place (`served`) are there: a
   // store of version 2 made before hives could be loaded gets them with its
   // first load. Else whether the table of hives an earlier version copied
@@ -161,6 +177,13 @@ class SqliteStore final : public Tree {
   LONG HiveTables(bool served, bool* there);
   // The ids that `sql` selects with a range bound as ?1 and ?2.
   LONG IdsInRange(const char* sql, KeyId low, KeyId high, std::vector<KeyId>* ids);
+  // The pairs of ids the same way.
+  LONG PairsInRange(const char* sql, KeyId low, KeyId high,
+                    std::vector<std::pair<KeyId, KeyId>>* pairs);
+  // The columns of a served hive's record as this store has them, and
+  // whether it has those of the load's state.
+  const char* HiveColumns() const;
+  LONG ProbeLoadState();
 
   Connection connection_;  // first, so that it closes last
   std::string directory_;
@@ -169,6 +192,7 @@ class SqliteStore final : public Tree {
   bool writable_ = false;
   bool hive_tables_ = false;   // the loaded-hive tables are there (once seen, for good)
   bool legacy_hives_ = false;  // the table of hives an earlier version copied into rows
+  bool load_state_ = false;    // loaded_hives has the columns of the load's state
   // The store's names were folded by an earlier version's upper-casing and
   // this process may not fold them anew: names are looked up by FindChildByName
   // and ReadValueByName.

@@ -58,6 +58,7 @@ struct SqliteStore::Probe {
   int64_t objects = 0;      // of every kind
   int64_t tables = 0;       // `keys` and `vals`
   int64_t hive_tables = 0;  // `loaded_hives` and `removed_hive_keys`
+  bool load_state = false;  // the columns of the load's state in `loaded_hives`
   bool legacy_hives = false;
 
   bool Ours() const {
@@ -142,6 +143,7 @@ LONG SqliteStore::Initialize(int busy_timeout_ms, const DirectoryOwner& owner) {
   if (LONG rc = ProbeDatabase(&probe); rc != ERROR_SUCCESS) return rc;
   if (!probe.Ours() && !probe.Empty()) return ORVIK_ERROR_NOT_AN_ORVIK_REGISTRY;
   hive_tables_ = probe.hive_tables == 2;
+  load_state_ = probe.load_state;
   legacy_hives_ = probe.legacy_hives;
   if (LONG rc = OpenCounter(owner); rc != ERROR_SUCCESS) return rc;
   // A reader that may not convert an older store reads it as it is: the
@@ -168,7 +170,9 @@ LONG SqliteStore::ProbeDatabase(Probe* probe) {
                              "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
                              "name IN ('loaded_hives', 'removed_hive_keys')), "
                              "(SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
-                             "name='hives')");
+                             "name='hives'), "
+                             "(SELECT count(*) FROM pragma_table_info('loaded_hives') WHERE "
+                             "name='copy_pages')");
   if (rc != SQLITE_OK) return SqliteError(rc);
   Query q(statement);
   rc = q.Step();
@@ -179,6 +183,7 @@ LONG SqliteStore::ProbeDatabase(Probe* probe) {
   probe->tables = q.Int(3);
   probe->hive_tables = q.Int(4);
   probe->legacy_hives = q.Int(5) == 1;
+  probe->load_state = q.Int(6) == 1;
   return ERROR_SUCCESS;
 }
 
@@ -253,6 +258,7 @@ LONG SqliteStore::CreateSchema() {
   if (LONG rc = Exec(kLoadedHivesSchema); rc != ERROR_SUCCESS) return abort(rc);
   if (LONG rc = Exec(VersionPragmas().c_str()); rc != ERROR_SUCCESS) return abort(rc);
   hive_tables_ = true;
+  load_state_ = true;
   return Exec("COMMIT");
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/hive/hive_recovery.h"
 #include "platform/posix/hive/hive_walk.h"
 
 namespace orvik::posix::hive::test {
@@ -288,6 +289,16 @@ std::vector<std::string> OurView(const std::string& file, const ViewFields& fiel
   LONG rc = HiveReader::Open(file, &reader);
   OurVisitor visitor(fields);
   if (rc == ERROR_SUCCESS) rc = WalkHive(*reader, visitor);
+  *error = rc;
+  return rc == ERROR_SUCCESS ? visitor.lines : std::vector<std::string>{};
+}
+
+std::vector<std::string> RecoveredView(const std::string& file, const ViewFields& fields,
+                                       long* error) {
+  RecoveredHive hive;
+  LONG rc = OpenRecoveredHive(file, &hive);
+  OurVisitor visitor(fields);
+  if (rc == ERROR_SUCCESS) rc = WalkHive(*hive.reader, visitor);
   *error = rc;
   return rc == ERROR_SUCCESS ? visitor.lines : std::vector<std::string>{};
 }

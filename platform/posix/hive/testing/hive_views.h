@@ -23,6 +23,10 @@ struct ViewFields {
 // fields not asked for are left empty. An empty result with *error set when
 // the reader refused the file.
 std::vector<std::string> OurView(const std::string& file, const ViewFields& fields, long* error);
+// Our reader on the hive as LOAD recovers it: a dirty one through the replay
+// of the logs beside it.
+std::vector<std::string> RecoveredView(const std::string& file, const ViewFields& fields,
+                                       long* error);
 std::vector<std::string> HivexView(const std::string& file, const ViewFields& fields, long* error);
 std::vector<std::string> LibregfView(const std::string& file, const ViewFields& fields,
                                      long* error);

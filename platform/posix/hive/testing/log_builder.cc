@@ -5,7 +5,7 @@
 
 #include "platform/posix/hive/hive_format.h"
 #include "platform/posix/hive/hive_log_format.h"
-#include "platform/posix/hive/marvin32.h"
+#include "platform/posix/hive/hive_log_writer.h"
 
 namespace orvik::posix::hive::test {
 
@@ -29,27 +29,12 @@ std::string LogBaseBlock(const std::string& hive, uint32_t type, uint32_t sequen
 }  // namespace
 
 std::string LogEntryBytes(const EntrySpec& entry) {
-  std::string references;
-  std::string pages;
+  std::vector<LogPages> pages;
   for (const auto& [offset, bytes] : entry.pages) {
-    std::string reference(kPageReferenceSize, '\0');
-    Store32(Bytes(&reference), offset);
-    Store32(Bytes(&reference, 4), static_cast<uint32_t>(bytes.size()));
-    references += reference;
-    pages += bytes;
+    pages.push_back({offset, static_cast<uint32_t>(bytes.size()),
+                     reinterpret_cast<const uint8_t*>(bytes.data())});
   }
-  std::string out(kEntryHeaderSize, '\0');
-  out += references + pages;
-  out.resize((out.size() + kLogSectorSize - 1) / kLogSectorSize * kLogSectorSize, '\0');
-  std::memcpy(out.data(), "HvLE", 4);
-  Store32(Bytes(&out, kEntrySizeOffset), static_cast<uint32_t>(out.size()));
-  Store32(Bytes(&out, kEntrySequenceOffset), entry.sequence);
-  Store32(Bytes(&out, kEntryBinsSizeOffset), entry.bins_size);
-  Store32(Bytes(&out, kEntryPageCountOffset), static_cast<uint32_t>(entry.pages.size()));
-  Store64(Bytes(&out, kEntryHash1Offset),
-          Marvin32(Bytes(&out, kEntryHeaderSize), out.size() - kEntryHeaderSize, kEntryHashSeed));
-  Store64(Bytes(&out, kEntryHash2Offset), Marvin32(Bytes(&out), kEntryHash2Offset, kEntryHashSeed));
-  return out;
+  return NewLogEntry(entry.sequence, 0, entry.bins_size, pages);
 }
 
 std::string NewFormatLog(const std::string& hive, uint32_t sequence,
