@@ -63,17 +63,6 @@ std::string Write(const Node& root) {
   return writer.Bytes();
 }
 
-std::string OtherSecurity() {
-  std::string sd(20, '\0');
-  sd[0] = 1;
-  sd[3] = static_cast<char>(0x80);
-  sd[4] = 20;
-  sd[8] = 20;
-  const char sid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-  sd.append(sid, sizeof(sid));
-  return sd;
-}
-
 Node Key(std::u16string name, std::vector<ValueContent> values = {},
          std::vector<Node> children = {}) {
   return Node{KeyContent{std::move(name), u"", "", 131000000000000000, std::move(values)},
@@ -102,9 +91,9 @@ Node Sample() {
            {u"\u65e5\u672c", 7, std::string("a\0\0\0", 4)}},
           {Key(u"zeta"), Key(u"Alpha", {}, {Key(u"Inner", {{u"x", 4, "1234"}})}),
            Key(u"Leaf", {}, Many(507)), Key(u"Root", {}, Many(1100)), Key(u"Two", {}, Many(508))});
-  root.key.security = OtherSecurity();
+  root.key.security = test::OtherSecurity();
   root.Child(u"zeta")->key.class_name = u"Class\u263a";
-  root.Child(u"Alpha")->key.security = OtherSecurity();
+  root.Child(u"Alpha")->key.security = test::OtherSecurity();
   return root;
 }
 
@@ -203,7 +192,7 @@ const Change kChanges[] = {
      }},
     {"a key's descriptor changed to a new one and to a shared one",
      [](Node& t) {
-       std::string sd = OtherSecurity();
+       std::string sd = test::OtherSecurity();
        sd[1] = 7;
        t.Child(u"zeta")->key.security = sd;
        t.Child(u"Alpha")->key.security = "";
@@ -218,7 +207,7 @@ const Change kChanges[] = {
      [](Node& t) {
        Node added = Key(u"Beta\u00e9", {{u"v", 3, std::string(20000, 'b')}, {u"w", 4, "wwww"}});
        added.key.class_name = u"cls";
-       added.key.security = OtherSecurity();
+       added.key.security = test::OtherSecurity();
        t.children.push_back(added);
      },
      [](Patched& p, const Node& t) {

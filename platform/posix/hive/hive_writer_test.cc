@@ -41,18 +41,6 @@ std::unique_ptr<HiveReader> Read(const std::string& bytes) {
   return reader;
 }
 
-// A descriptor other than the default: owner and group SYSTEM, no DACL.
-std::string OtherSecurity() {
-  std::string sd(20, '\0');
-  sd[0] = 1;
-  sd[3] = static_cast<char>(0x80);
-  sd[4] = 20;
-  sd[8] = 20;
-  const char sid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-  sd.append(sid, sizeof(sid));
-  return sd;
-}
-
 // One hive with something of every kind, shared by the tests below, from
 // the given writer.
 std::string SampleHive(HiveWriter& w);
@@ -61,7 +49,7 @@ std::string SampleHive() {
   return SampleHive(w);
 }
 std::string SampleHive(HiveWriter& w) {
-  EXPECT_EQ(w.BeginKey(Key(u"ROOT", u"", OtherSecurity())), ERROR_SUCCESS);
+  EXPECT_EQ(w.BeginKey(Key(u"ROOT", u"", test::OtherSecurity())), ERROR_SUCCESS);
   w.AddValue(u"", 1, std::string("d\0e\0f\0\0\0", 8));
   w.AddValue(u"none", 0, "");
   w.AddValue(u"dword", 4, std::string("\x01\x02\x03\x04", 4));
@@ -73,7 +61,7 @@ std::string SampleHive(HiveWriter& w) {
   w.AddValue(u"\u65e5\u672c", 7, std::string("a\0\0\0", 4));
   w.BeginKey(Key(u"zeta", u"Class\u263a"));
   w.EndKey();
-  w.BeginKey(Key(u"Alpha", u"", OtherSecurity(), 5));
+  w.BeginKey(Key(u"Alpha", u"", test::OtherSecurity(), 5));
   w.BeginKey(Key(u"Inner"));
   w.AddValue(u"x", 4, std::string(4, '\0'));
   w.EndKey();

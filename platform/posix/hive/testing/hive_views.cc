@@ -463,4 +463,15 @@ std::vector<std::string> UnpackRealHives(const std::string& directory) {
   return names;
 }
 
+std::string OtherSecurity() {
+  std::string sd(20, '\0');
+  sd[0] = 1;
+  sd[3] = static_cast<char>(0x80);
+  sd[4] = 20;
+  sd[8] = 20;
+  const char sid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  sd.append(sid, sizeof(sid));
+  return sd;
+}
+
 }  // namespace orvik::posix::hive::test

@@ -50,4 +50,8 @@ std::string RealHivesFolder();
 // when the hives are not there.
 std::vector<std::string> UnpackRealHives(const std::string& directory);
 
+// A security descriptor other than the one keys get by default: owner and
+// group SYSTEM, no DACL.
+std::string OtherSecurity();
+
 }  // namespace orvik::posix::hive::test
