@@ -28,7 +28,10 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 std::string MakeTemporaryRegistry(const std::string& prefix) {
-  const std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+  // $TMPDIR chooses the file system measured (a reflink one, a slow disk).
+  const char* tmpdir = getenv("TMPDIR");
+  const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  const std::string pattern = base + "/" + prefix + "-XXXXXX";
   std::vector<char> dir_template(pattern.begin(), pattern.end());
   dir_template.push_back('\0');
   if (mkdtemp(dir_template.data()) == nullptr) return "";
