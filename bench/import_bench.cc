@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/support/bench_options.h"
 #include "bench/support/measure.h"
 
 namespace {
@@ -97,9 +98,10 @@ Run Import(const std::string& regedit, const std::string& registry, const std::s
 
 int main(int argc, char** argv) {
   const std::string regedit = argc > 1 ? argv[1] : orvik::bench::BesideBench("orvik-regedit");
-  char dir_template[] = "/tmp/orvik-import-bench-XXXXXX";
-  if (mkdtemp(dir_template) == nullptr) return 1;
-  const fs::path dir = dir_template;
+  // Each case gets its registry below it.
+  const std::string made = orvik::bench::MakeTemporaryRegistry("orvik-import-bench");
+  if (made.empty()) return 1;
+  const fs::path dir = made;
 
   struct Case {
     const char* label;

@@ -13,8 +13,8 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv);
 
-// Makes a fresh directory /tmp/<prefix>-XXXXXX and points ORVIK_REGISTRY at
-// it; empty when it cannot be made.
+// Makes a fresh directory <prefix>-XXXXXX in $TMPDIR (else /tmp) and points
+// ORVIK_REGISTRY at it; empty when it cannot be made.
 std::string MakeTemporaryRegistry(const std::string& prefix);
 
 // Removes the directory, or with `keep` leaves it and prints
